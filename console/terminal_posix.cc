@@ -1,0 +1,102 @@
+// A POSIX terminal: the player's own shell, so whatever we change in it we
+// must change back. Escape sequences go out only to a terminal that can take
+// them; a pipe or a file gets the bare text, which scripts rely on.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "console/terminal.hpp"
+
+namespace {
+
+constexpr char set_colour[] = "\x1b[91;40m";
+constexpr char reset_colour[] = "\x1b[0m";
+constexpr char clear_and_home[] = "\x1b[2J\x1b[H";
+
+bool smart_terminal = false;
+
+// The code page 437 box-drawing bytes the screens use, as UTF-8.
+const char* box_drawing_utf8(unsigned char byte) {
+  switch (byte) {
+    case 0xB3:
+      return "\u2502";
+    case 0xBF:
+      return "\u2510";
+    case 0xC0:
+      return "\u2514";
+    case 0xC4:
+      return "\u2500";
+    case 0xD9:
+      return "\u2518";
+    case 0xDA:
+      return "\u250C";
+    default:
+      return nullptr;
+  }
+}
+
+void write_raw(const char* bytes) {
+  // Nowhere left to report a failing console; the patch must go on regardless.
+  fputs(bytes, stdout);
+}
+
+void restore_colours_at_exit() {
+  write_raw(reset_colour);
+  fflush(stdout);
+}
+
+// Interrupted at a prompt (Ctrl-C, a closed window): give the shell back its
+// colours, then die of the same signal so the caller sees what happened.
+void restore_colours_on_signal(int signal_number) {
+  // Only async-signal-safe calls here; stdio's buffer may be mid-update.
+  ssize_t ignored = write(STDOUT_FILENO, reset_colour, sizeof reset_colour - 1);
+  (void)ignored;
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+}  // namespace
+
+void start_console() {
+  // A reader that went away must not kill us in the middle of a patch.
+  signal(SIGPIPE, SIG_IGN);
+
+  const char* term = getenv("TERM");
+  smart_terminal = isatty(STDOUT_FILENO) && term != nullptr && strcmp(term, "dumb") != 0;
+  const char* no_color = getenv("NO_COLOR");
+  if (!smart_terminal || (no_color != nullptr && no_color[0] != '\0')) {
+    return;
+  }
+  write_raw(set_colour);
+  atexit(restore_colours_at_exit);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    signal(signal_number, restore_colours_on_signal);
+  }
+}
+
+void clear_screen() {
+  if (smart_terminal) {
+    write_raw(clear_and_home);
+  }
+}
+
+void console_write(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size() * 3);
+  for (const char c : text) {
+    const char* box = box_drawing_utf8(static_cast<unsigned char>(c));
+    if (box != nullptr) {
+      shown += box;
+    } else {
+      shown += c;
+    }
+  }
+  // As with every console write: a failure has nowhere to be reported.
+  fwrite(shown.data(), 1, shown.size(), stdout);
+}
+
+void console_flush() { fflush(stdout); }

@@ -1,0 +1,62 @@
+// The few file-system calls a patch needs, each reporting failure with the
+// file it concerns and the system's own reason, so the player can be told.
+// One implementation per platform; the procedure above it has no #ifdefs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct io_error {
+  std::string action;  // what we tried: "open", "read", "write", ...
+  std::string file;    // the name as the program knows it
+  std::string reason;  // the system's words for what went wrong
+};
+
+// A file descriptor on POSIX, a HANDLE on Windows.
+struct open_file {
+  std::intptr_t native = -1;
+  std::string name;
+};
+
+bool is_open(const open_file& file);
+
+// Opens an existing file to read it from the start.
+bool open_for_reading(const std::string& name, open_file& file, io_error& error);
+
+// Refuses anything but a plain file (a folder, a device, a pipe), whose
+// contents could not be patched or could never end.
+bool check_regular_file(const open_file& file, io_error& error);
+
+// Creates a new, empty file in the same folder as `final_name`, under a name
+// nobody else holds. It never opens an existing file or follows a link, so a
+// name planted in the folder cannot redirect our writes.
+bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error);
+
+// Reads up to `capacity` bytes; `got` is 0 only at the end of the file.
+bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
+               io_error& error);
+
+bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error);
+
+// Gives `to` the permission bits of `from`.
+bool copy_permissions(const open_file& from, open_file& to, io_error& error);
+
+// Forces the file's contents to stable storage.
+bool sync_file(open_file& file, io_error& error);
+
+// Closes the file; the handle is released even when the close fails.
+bool close_file(open_file& file, io_error& error);
+
+// Closes a file on a path that is already failing, where a second error
+// would add nothing the player can act on.
+void abandon_file(open_file& file);
+
+// Atomically puts `from` in the place of `to`, replacing whatever was there.
+bool replace_file(const std::string& from, const std::string& to, io_error& error);
+
+// Makes the folder entry of `name` durable, so a rename survives a power cut.
+bool sync_folder_of(const std::string& name, io_error& error);
+
+// Removes a temporary file on a failure path; nothing to report if it fails.
+void remove_quietly(const std::string& name);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever this machine lacks to build and
+# test camera-patch. Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config python3   # the build, and the end-to-end test driver
+  libgtest-dev                        # unit tests
+  strace                              # fault injection in the end-to-end tests
+)
+packages+=("$@")
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if ((EUID != 0)); then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds camera-patch and runs every test: the normal build, then the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="$(nproc)"
+
+bash "$root/scripts/install-deps.sh"
+
+run_suite() {
+  local build="$1"
+  shift
+  cmake -S "$root" -B "$build" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@"
+  cmake --build "$build" -j "$jobs"
+  ctest --test-dir "$build" --output-on-failure -j "$jobs"
+}
+
+echo "== native build"
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
+echo "== sanitizer build"
+run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_SANITIZE=ON
