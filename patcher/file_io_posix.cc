@@ -140,7 +140,7 @@ void abandon_file(open_file& file) {
 
 bool replace_file(const std::string& from, const std::string& to, io_error& error) {
   if (rename(from.c_str(), to.c_str()) != 0) {
-    return fail(error, "rename", from);
+    return fail(error, "replace", to);
   }
   return true;
 }

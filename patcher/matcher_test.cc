@@ -32,9 +32,8 @@ pass_result run_passes(const bytes& input, std::size_t block, const bytes& patte
   for (std::size_t at = 0; at < input.size(); at += block) {
     const std::size_t size = std::min(block, input.size() - at);
     result.counted += count_in_block(counter, input.data() + at, size);
-    const std::size_t written =
-        rewrite_block(rewriter, substitute.data(), input.data() + at, size, out.data(),
-                      result.replaced);
+    const std::size_t written = rewrite_block(rewriter, substitute.data(), input.data() + at, size,
+                                              out.data(), result.replaced);
     result.output.insert(result.output.end(), out.begin(), out.begin() + written);
   }
   const std::size_t held = finish_rewrite(rewriter, out.data());
@@ -95,9 +94,8 @@ TEST(MatcherTest, RetriesTheByteThatBreaksAPartialMatch) {
                               {0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
   expect_for_every_block_size({0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
                               {0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
-  expect_for_every_block_size(
-      {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
-      {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
+  expect_for_every_block_size({0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
+                              {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
 
   // Two occurrences, the second right after a partial match: never let
   // through as a single one.
@@ -114,10 +112,13 @@ TEST(MatcherTest, AgreesWithAPlainSearchOnRandomInput) {
     const std::size_t pattern_size = 1 + random() % 6;
     bytes pattern(pattern_size);
     bytes substitute(pattern_size);
-    for (auto& b : pattern) b = static_cast<unsigned char>(random() % 2);
-    for (auto& b : substitute) b = static_cast<unsigned char>(2 + random() % 2);
+    for (auto& b : pattern)
+      b = static_cast<unsigned char>(random() % 2);
+    for (auto& b : substitute)
+      b = static_cast<unsigned char>(2 + random() % 2);
     bytes input(random() % 64);
-    for (auto& b : input) b = static_cast<unsigned char>(random() % 2);
+    for (auto& b : input)
+      b = static_cast<unsigned char>(random() % 2);
 
     const pass_result expected = reference(input, pattern, substitute);
     const std::size_t block = 1 + random() % 8;

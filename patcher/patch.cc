@@ -109,8 +109,7 @@ int apply_patch(const char* file_name) {
   abandon_file(work.source);
 
   console_write("  \n");
-  console_write("  [i] Highway patrol looking for speeding bytes in " + quoted(work.target) +
-                "\n");
+  console_write("  [i] Highway patrol looking for speeding bytes in " + quoted(work.target) + "\n");
 
   std::int64_t count = 0;
   if (!count_in_target(work, count, error)) {

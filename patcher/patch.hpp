@@ -29,8 +29,7 @@ std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::siz
 // occurrence that count_matches would count. Returns the number of
 // substitutions, or -1 on a read or write error, described in `error`.
 std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char* pattern,
-                             const unsigned char* replacement, std::size_t length,
-                             io_error& error);
+                             const unsigned char* replacement, std::size_t length, io_error& error);
 
 // Copies `in` to `out` unchanged. Returns false on a read or write error.
 bool copy_contents(open_file& in, open_file& out, io_error& error);

@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config python3   # the build, and the end-to-end test driver
   libgtest-dev                        # unit tests
   strace                              # fault injection in the end-to-end tests
+  clang-format                        # the formatting check
 )
 packages+=("$@")
 

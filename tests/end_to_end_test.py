@@ -1,0 +1,121 @@
+"""The built program, run end to end in scratch folders with piped input:
+exact output, exit status and the files left behind."""
+import os
+import stat
+
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND,
+                     SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
+                     patched, run, shown)
+import harness
+
+MENU_SCREEN = BANNER + MENU
+PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
+
+
+class MenuTest(ScratchFolderTest):
+    def test_quit_and_every_other_reply_leave_without_touching_anything(self):
+        original = image()
+        self.put(TARGET, original)
+        replies = [b"q\n", b"q\r\n", b"Q\n", b"C\n", b" c\n", b"c \n", b"cq\n", b"\n", b"",
+                   b"c", b"x" * 40 + b"\n", b"cccccccccc\n", b"\x00c\n", b"\xff\xfe\n"]
+        for reply in replies:
+            with self.subTest(reply=reply):
+                status, out = run(self.folder, reply)
+                self.assertEqual(status, 0)
+                self.assertEqual(out, shown(MENU_SCREEN))
+                self.assertEqual(self.contents(), {TARGET: original})
+
+    def test_a_long_line_is_cut_and_its_rest_answers_nothing(self):
+        # "c\n" after nine characters is the rest of the same line, not a reply.
+        self.put(TARGET, image())
+        status, out = run(self.folder, b"123456789c\n")
+        self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
+        self.assertEqual(sorted(self.contents()), [TARGET])
+
+
+class PatchTest(ScratchFolderTest):
+    def test_missing_target(self):
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, shown(MENU_SCREEN + BANNER + MISSING))
+        self.assertEqual(self.contents(), {})
+
+    def test_success_patches_one_byte_and_keeps_an_exact_backup(self):
+        original = image()
+        self.put(TARGET, original, mode=0o640)
+        status, out = run(self.folder, b"c\r\n\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
+        files = self.contents()
+        self.assertEqual(files, {TARGET: patched(original), BACKUP: original})
+        differing = [i for i, (a, b) in enumerate(zip(original, files[TARGET])) if a != b]
+        self.assertEqual(differing, [original.index(SEARCH) + 5])
+        if not harness.WINDOWS:
+            self.assertEqual(stat.S_IMODE(os.stat(self.path(TARGET)).st_mode), 0o640)
+
+    def test_input_ending_at_the_closing_prompt_still_patches(self):
+        original = image()
+        self.put(TARGET, original)
+        status, out = run(self.folder, b"c\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+    def test_an_earlier_backup_is_replaced_by_the_current_target(self):
+        original = image()
+        self.put(TARGET, original)
+        self.put(BACKUP, b"an older backup")
+        status, _ = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+    def test_the_gate_refuses_anything_but_exactly_one_occurrence(self):
+        once = image()
+        cases = {
+            "already patched": patched(once),
+            "twice": once + SEARCH,
+            "twice, the second after a partial match": once + SEARCH[:3] + SEARCH,
+            "empty": b"",
+        }
+        for name, data in cases.items():
+            with self.subTest(name):
+                self.put(TARGET, data)
+                self.put(BACKUP, b"earlier backup")
+                status, out = run(self.folder, b"c\n\n")
+                self.assertEqual(status, 1)
+                self.assertEqual(out, shown(PATCH_SCREEN + NOT_FOUND))
+                self.assertEqual(self.contents(), {TARGET: data, BACKUP: b"earlier backup"})
+
+    def test_an_occurrence_right_after_a_partial_match_is_found(self):
+        original = b"\x00" * 100 + SEARCH[:1] + SEARCH + b"\x00" * 100
+        self.put(TARGET, original)
+        status, _ = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(self.contents()[TARGET], original.replace(SEARCH, REPLACED))
+
+    def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
+        original = image()
+        self.put(TARGET, original)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, shown(PATCH_SCREEN + NOT_FOUND))
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+    def test_occurrences_across_the_read_block_boundary(self):
+        block = 1 << 20
+        for start in (block - 5, block - 1, block, 2 * block - 3):
+            with self.subTest(start=start):
+                original = bytearray(b"\x89\x00" * (start // 2 + 8))
+                original[start:start + len(SEARCH)] = SEARCH
+                original = bytes(original)
+                self.put(TARGET, original)
+                if os.path.exists(self.path(BACKUP)):
+                    os.remove(self.path(BACKUP))
+                status, _ = run(self.folder, b"c\n\n")
+                self.assertEqual(status, 0)
+                self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+
+if __name__ == "__main__":
+    main()

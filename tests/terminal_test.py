@@ -1,0 +1,120 @@
+"""The program in a real pseudo-terminal, as a player on Linux sees it: the
+screen cleared, the colours set and given back, prompts on screen while the
+program waits."""
+import os
+import pty
+import select
+import signal
+import time
+
+import harness
+from harness import SEARCH, TARGET, ScratchFolderTest, image, main
+
+SET_COLOUR = b"\x1b[91;40m"
+RESET = b"\x1b[0m"
+CLEAR = b"\x1b[2J\x1b[H"
+MENU_BOTTOM = "\u2514".encode() + "\u2500".encode() * 56 + "\u2518\r\n".encode()
+PAUSE = b"  [i] Press <ENTER> to exit."
+
+
+class Session:
+    """One run of the program on its own terminal."""
+
+    def __init__(self, folder, **env_changes):
+        env = harness.environment(**env_changes)
+        self.pid, self.master = pty.fork()
+        if self.pid == 0:
+            os.chdir(folder)
+            os.execve(harness.COMMAND[0], harness.COMMAND, env)
+        self.screen = b""
+
+    def read_until(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not self.read_some(remaining):
+                raise AssertionError(f"never saw {text!r}; screen: {self.screen[-400:]!r}")
+        return self.screen
+
+    def read_some(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.master, 65536)
+        except OSError:  # the program has gone and the terminal with it
+            return False
+        self.screen += data
+        return bool(data)
+
+    def is_waiting(self):
+        """True when the program has printed nothing more for a while."""
+        before = len(self.screen)
+        self.read_some(0.3)
+        return len(self.screen) == before
+
+    def type(self, keys):
+        os.write(self.master, keys)
+
+    def finish(self):
+        while self.read_some(10):
+            pass
+        os.close(self.master)
+        _, status = os.waitpid(self.pid, 0)
+        return status
+
+
+class TerminalTest(ScratchFolderTest):
+    def test_colours_are_set_cleared_and_given_back(self):
+        session = Session(self.folder, TERM="xterm", NO_COLOR=None)
+        screen = session.read_until(MENU_BOTTOM)
+        self.assertTrue(screen.startswith(SET_COLOUR + CLEAR), screen[:40])
+        self.assertTrue(session.is_waiting())
+
+        session.type(b"c\r")
+        screen = session.read_until(PAUSE)
+        self.assertTrue(session.is_waiting())
+        # The second screen starts on a cleared terminal.
+        self.assertEqual(screen.count(CLEAR), 2)
+        self.assertGreater(screen.rindex(CLEAR), screen.index(MENU_BOTTOM))
+
+        session.type(b"\r")
+        status = session.finish()
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertTrue(session.screen.endswith(RESET), session.screen[-40:])
+
+    def test_colours_are_given_back_on_failure_and_on_interrupt(self):
+        self.put(TARGET, image() + SEARCH)
+        session = Session(self.folder, TERM="xterm-256color", NO_COLOR=None)
+        session.read_until(MENU_BOTTOM)
+        session.type(b"c\r")
+        session.read_until(PAUSE)
+        session.type(b"\r")
+        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 1)
+        self.assertTrue(session.screen.endswith(RESET))
+
+        session = Session(self.folder, TERM="xterm", NO_COLOR=None)
+        session.read_until(MENU_BOTTOM)
+        session.type(b"\x03")
+        status = session.finish()
+        self.assertEqual(os.waitstatus_to_exitcode(status), -signal.SIGINT)
+        self.assertIn(RESET, session.screen[session.screen.index(MENU_BOTTOM):])
+
+    def test_no_colour_and_dumb_terminals(self):
+        session = Session(self.folder, TERM="xterm", NO_COLOR="1")
+        screen = session.read_until(MENU_BOTTOM)
+        self.assertTrue(screen.startswith(CLEAR))
+        session.type(b"q\r")
+        session.finish()
+        self.assertNotIn(b"\x1b[9", session.screen)
+        self.assertNotIn(RESET, session.screen)
+
+        session = Session(self.folder, TERM="dumb")
+        session.read_until(MENU_BOTTOM)
+        session.type(b"q\r")
+        session.finish()
+        self.assertNotIn(b"\x1b", session.screen)
+
+
+if __name__ == "__main__":
+    main()
