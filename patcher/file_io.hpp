@@ -8,9 +8,10 @@
 #include <string>
 
 struct io_error {
-  std::string action;  // what we tried: "open", "read", "write", ...
-  std::string file;    // the name as the program knows it
-  std::string reason;  // the system's words for what went wrong
+  std::string action;      // what we tried: "open", "read", "write", ...
+  std::string file;        // the name as the program knows it
+  std::string reason;      // the system's words for what went wrong
+  bool not_found = false;  // the name leads to no file at all
 };
 
 // A file descriptor on POSIX, a HANDLE on Windows.

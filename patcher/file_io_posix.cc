@@ -17,6 +17,7 @@ bool fail(io_error& error, const char* action, const std::string& file) {
   error.action = action;
   error.file = file;
   error.reason = strerror(errno);
+  error.not_found = errno == ENOENT || errno == ENOTDIR;
   return false;
 }
 

@@ -102,6 +102,10 @@ int apply_patch(const char* file_name) {
   if (!open_for_reading(work.target, work.source, error)) {
     console_write("  \n");
     console_write("  [i] Umm... Sorry, but file " + quoted(work.target) + " doesn't exist.\n");
+    if (!error.not_found) {
+      // It is there but will not open: say why, or the player is left guessing.
+      say(describe(error));
+    }
     wait_for_enter();
     return 1;
   }
@@ -144,10 +148,17 @@ int apply_patch(const char* file_name) {
                 describe(error), nothing_changed(work)});
   }
   work.backup_temporary.clear();
+  const std::string only_backup_replaced =
+      quoted(work.target) + " is as it was; " + quoted(work.backup) + " now holds a copy of it.";
+  // The backup's rename must reach the disk before the target's: after a
+  // power cut a patched target without its backup would be past undoing.
+  if (!sync_folder_of(work.backup, error)) {
+    stop(work, {"Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
+                describe(error), only_backup_replaced});
+  }
   if (!replace_file(work.target_temporary, work.target, error)) {
     stop(work, {"Dispatch, " + quoted(work.target) + " could not be replaced.", describe(error),
-                quoted(work.target) + " is as it was; " + quoted(work.backup) +
-                    " now holds a copy of it."});
+                only_backup_replaced});
   }
   work.target_temporary.clear();
   if (!sync_folder_of(work.target, error)) {
