@@ -53,7 +53,7 @@ bool check_regular_file(const open_file& file, io_error& error) {
     return fail(error, "examine", file.name);
   }
   if (!S_ISREG(info.st_mode)) {
-    error.action = "patch";
+    error.action = "read";
     error.file = file.name;
     error.reason = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file";
     return false;

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev                        # unit tests
   strace                              # fault injection in the end-to-end tests
   clang-format                        # the formatting check
+  clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
+  util-linux                          # setpriv, to test permissions as an ordinary user
 )
 packages+=("$@")
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds camera-patch and runs every test: the normal build, then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds camera-patch and runs every test: the normal build, the whole suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
+# run of the matcher's fuzzer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -19,3 +20,6 @@ echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_SANITIZE=ON
+echo "== fuzzing the matcher"
+CXX=clang++ run_suite "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCAMERA_PATCH_TESTS=OFF -DCAMERA_PATCH_FUZZ=ON -DCAMERA_PATCH_SANITIZE=ON

@@ -2,6 +2,7 @@
 exact output, exit status and the files left behind."""
 import os
 import stat
+import subprocess
 
 from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND,
                      SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
@@ -31,6 +32,41 @@ class MenuTest(ScratchFolderTest):
         status, out = run(self.folder, b"123456789c\n")
         self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
         self.assertEqual(sorted(self.contents()), [TARGET])
+
+
+class StandardInputTest(ScratchFolderTest):
+    def run_fed_by(self, feeder=None, close=False):
+        """Runs the program with standard input closed, or fed by an endless command."""
+        source = subprocess.Popen(feeder, stdout=subprocess.PIPE) if feeder else None
+        done = subprocess.run(harness.COMMAND, cwd=self.folder, stdout=subprocess.PIPE,
+                              stdin=source.stdout if source else None,
+                              preexec_fn=(lambda: os.close(0)) if close else None,
+                              env=harness.environment(), timeout=120)
+        if source:
+            source.stdout.close()
+            source.kill()
+            source.wait()
+        return done.returncode, done.stdout
+
+    def test_closed_binary_and_endless_input(self):
+        original = image()
+        self.put(TARGET, original)
+        for name, status, out in [
+            ("closed", *self.run_fed_by(close=True)),
+            ("endless zero bytes", *self.run_fed_by(["cat", "/dev/zero"])),
+            ("endless other replies", *self.run_fed_by(["yes", "quit"])),
+        ]:
+            with self.subTest(name):
+                self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
+                self.assertEqual(self.contents(), {TARGET: original})
+
+        # Endless "c" answers the menu, then the closing prompt.
+        status, out = self.run_fed_by(["yes", "c"])
+        self.assertEqual((status, out), (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        # ... and the pause after the gate refuses the patched file.
+        status, out = self.run_fed_by(["yes", "c"])
+        self.assertEqual((status, out), (1, shown(PATCH_SCREEN + NOT_FOUND)))
 
 
 class PatchTest(ScratchFolderTest):

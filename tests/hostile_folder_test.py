@@ -1,0 +1,132 @@
+"""Odd and hostile game folders: links planted where the program writes,
+targets that are not plain files, files and folders it may not touch, and
+what a killed run left behind."""
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+from harness import (BACKUP, BANNER, MENU, MISSING, PAUSE, TARGET, ScratchFolderTest, image,
+                     main, patched, run, shown)
+
+SEARCH_FAILED = b'  [i] Dispatch, "VELORAC.EXE" could not be searched.\n'
+NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
+
+
+def as_unprivileged_user():
+    """A wrapper that runs the program as nobody, for whom permissions hold."""
+    if os.geteuid() != 0:
+        return []
+    if shutil.which("setpriv") is None:
+        raise unittest.SkipTest("setpriv is needed to drop root's privileges")
+    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
+class PlantedLinkTest(ScratchFolderTest):
+    def test_links_at_the_names_it_writes_are_replaced_not_followed(self):
+        outside = tempfile.mkdtemp(prefix="camera-patch-outside-")
+        self.addCleanup(shutil.rmtree, outside)
+        victim = os.path.join(outside, "victim")
+        with open(victim, "wb") as f:
+            f.write(b"not yours")
+        game = os.path.join(outside, "real-VELORAC.EXE")
+        original = image()
+        with open(game, "wb") as f:
+            f.write(original)
+
+        os.symlink(victim, self.path(BACKUP))
+        os.symlink(game, self.path(TARGET))
+        status, _ = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        for name in (TARGET, BACKUP):
+            self.assertFalse(os.path.islink(self.path(name)))
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"not yours")
+        with open(game, "rb") as f:
+            self.assertEqual(f.read(), original)
+
+        # A link to nowhere at the backup's name does not make a file appear there.
+        nowhere = os.path.join(outside, "nowhere")
+        os.remove(self.path(BACKUP))
+        os.symlink(nowhere, self.path(BACKUP))
+        self.put(TARGET, original)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertFalse(os.path.exists(nowhere))
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+
+class OddTargetTest(ScratchFolderTest):
+    def check_refused(self, reason):
+        status, out = run(self.folder, b"c\n\n", timeout=20)
+        self.assertEqual(status, 1)
+        self.assertIn(shown(SEARCH_FAILED + f'  [i] Could not read "{TARGET}": {reason}.\n'
+                            .encode() + NOTHING_CHANGED + PAUSE), out)
+
+    def test_a_target_that_is_not_a_plain_file_is_refused(self):
+        os.mkdir(self.path(TARGET))
+        self.check_refused("it is a folder")
+        self.assertEqual(os.listdir(self.folder), [TARGET])
+        os.rmdir(self.path(TARGET))
+
+        for device in ("/dev/zero", "/dev/null"):
+            with self.subTest(device=device):
+                os.symlink(device, self.path(TARGET))
+                self.check_refused("it is not a regular file")
+                self.assertEqual(os.listdir(self.folder), [TARGET])
+                os.remove(self.path(TARGET))
+
+        # A pipe would make a reader wait for ever.
+        os.mkfifo(self.path(TARGET))
+        self.check_refused("it is not a regular file")
+        self.assertEqual(os.listdir(self.folder), [TARGET])
+
+    def test_leftovers_of_a_killed_run_do_not_stop_the_next(self):
+        original = image()
+        self.put(TARGET, original)
+        leftovers = {TARGET + ".tmp-a1b2c3": b"half a patch", BACKUP + ".tmp-x9y8z7": b"half"}
+        for name, data in leftovers.items():
+            self.put(name, data)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertEqual(self.contents(),
+                         {TARGET: patched(original), BACKUP: original, **leftovers})
+
+
+class PermissionTest(ScratchFolderTest):
+    def setUp(self):
+        super().setUp()
+        self.user = as_unprivileged_user()
+        os.chmod(self.folder, 0o755)
+        if self.user:
+            # The program must be reachable for nobody, or nothing is tested.
+            status, _ = run(self.folder, b"q\n", wrapper=self.user)
+            if status != 0:
+                self.skipTest("the program cannot run as nobody here")
+
+    def test_an_unreadable_target_is_named_with_the_reason(self):
+        self.put(TARGET, image(), mode=0)
+        status, out = run(self.folder, b"c\n\n", wrapper=self.user)
+        self.assertEqual(status, 0)
+        self.assertEqual(out, shown(BANNER + MENU + BANNER + MISSING.replace(
+            PAUSE, b'  [i] Could not open "VELORAC.EXE": Permission denied.\n' + PAUSE)))
+        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET])
+
+    def test_a_read_only_folder_changes_nothing(self):
+        original = image()
+        self.put(TARGET, original, mode=0o666)
+        self.put(BACKUP, b"earlier", mode=0o666)
+        os.chmod(self.folder, 0o555)
+        self.addCleanup(os.chmod, self.folder, 0o755)
+        status, out = run(self.folder, b"c\n\n", wrapper=self.user)
+        self.assertEqual(status, 1)
+        self.assertIn(shown(b'  [i] Dispatch, the backup "VELORAC.EXE.bku" could not be made.\n'
+                            b'  [i] Could not create "VELORAC.EXE.bku.tmp-XXXXXX": '
+                            b'Permission denied.\n' + NOTHING_CHANGED + PAUSE), out)
+        self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier"})
+        self.assertEqual(stat.S_IMODE(os.stat(self.folder).st_mode), 0o555)
+
+
+if __name__ == "__main__":
+    main()
