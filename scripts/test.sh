@@ -17,9 +17,9 @@ run_suite() {
 }
 
 echo "== native build"
-run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON
 echo "== sanitizer build"
-run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_SANITIZE=ON
+run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
 echo "== fuzzing the matcher"
 CXX=clang++ run_suite "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCAMERA_PATCH_TESTS=OFF -DCAMERA_PATCH_FUZZ=ON -DCAMERA_PATCH_SANITIZE=ON
