@@ -68,13 +68,13 @@ def environment(**changes):
     return env
 
 
-def run(folder, reply, wrapper=(), timeout=120, **env_changes):
-    """Runs the program in `folder` with `reply` as its whole standard input.
-    Returns (exit status, standard output)."""
+def run(folder, reply, wrapper=(), timeout=120, command=None, **env_changes):
+    """Runs the program (or `command`) in `folder` with `reply` as its whole
+    standard input. Returns (exit status, standard output)."""
     if wrapper:
         # LeakSanitizer cannot work under a tracer, and says so by failing.
         env_changes.setdefault("ASAN_OPTIONS", "detect_leaks=0")
-    done = subprocess.run(list(wrapper) + COMMAND, cwd=folder, input=reply,
+    done = subprocess.run(list(wrapper) + (command or COMMAND), cwd=folder, input=reply,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           env=environment(**env_changes), timeout=timeout)
     return done.returncode, done.stdout

@@ -8,6 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
+import harness
 from harness import (BACKUP, BANNER, MENU, MISSING, PAUSE, TARGET, ScratchFolderTest, image,
                      main, patched, run, shown)
 
@@ -99,15 +100,18 @@ class PermissionTest(ScratchFolderTest):
         super().setUp()
         self.user = as_unprivileged_user()
         os.chmod(self.folder, 0o755)
-        if self.user:
-            # The program must be reachable for nobody, or nothing is tested.
-            status, _ = run(self.folder, b"q\n", wrapper=self.user)
-            if status != 0:
-                self.skipTest("the program cannot run as nobody here")
+        # A copy of the program that nobody may run, wherever the build is.
+        place = tempfile.mkdtemp(prefix="camera-patch-program-")
+        self.addCleanup(shutil.rmtree, place)
+        os.chmod(place, 0o755)
+        self.program = [shutil.copy(harness.COMMAND[0], place)]
+
+    def run_as_user(self):
+        return run(self.folder, b"c\n\n", wrapper=self.user, command=self.program)
 
     def test_an_unreadable_target_is_named_with_the_reason(self):
         self.put(TARGET, image(), mode=0)
-        status, out = run(self.folder, b"c\n\n", wrapper=self.user)
+        status, out = self.run_as_user()
         self.assertEqual(status, 0)
         self.assertEqual(out, shown(BANNER + MENU + BANNER + MISSING.replace(
             PAUSE, b'  [i] Could not open "VELORAC.EXE": Permission denied.\n' + PAUSE)))
@@ -119,7 +123,7 @@ class PermissionTest(ScratchFolderTest):
         self.put(BACKUP, b"earlier", mode=0o666)
         os.chmod(self.folder, 0o555)
         self.addCleanup(os.chmod, self.folder, 0o755)
-        status, out = run(self.folder, b"c\n\n", wrapper=self.user)
+        status, out = self.run_as_user()
         self.assertEqual(status, 1)
         self.assertIn(shown(b'  [i] Dispatch, the backup "VELORAC.EXE.bku" could not be made.\n'
                             b'  [i] Could not create "VELORAC.EXE.bku.tmp-XXXXXX": '
