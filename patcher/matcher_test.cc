@@ -32,9 +32,8 @@ pass_result run_passes(const bytes& input, std::size_t block, const bytes& patte
   for (std::size_t at = 0; at < input.size(); at += block) {
     const std::size_t size = std::min(block, input.size() - at);
     result.counted += count_in_block(counter, input.data() + at, size);
-    const std::size_t written =
-        rewrite_block(rewriter, substitute.data(), input.data() + at, size, out.data(),
-                      result.replaced);
+    const std::size_t written = rewrite_block(rewriter, substitute.data(), input.data() + at, size,
+                                              out.data(), result.replaced);
     result.output.insert(result.output.end(), out.begin(), out.begin() + written);
   }
   const std::size_t held = finish_rewrite(rewriter, out.data());
@@ -95,9 +94,8 @@ TEST(MatcherTest, RetriesTheByteThatBreaksAPartialMatch) {
                               {0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
   expect_for_every_block_size({0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
                               {0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
-  expect_for_every_block_size(
-      {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
-      {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
+  expect_for_every_block_size({0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
+                              {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
 
   // Two occurrences, the second right after a partial match: never let
   // through as a single one.
@@ -114,13 +112,53 @@ TEST(MatcherTest, AgreesWithAPlainSearchOnRandomInput) {
     const std::size_t pattern_size = 1 + random() % 6;
     bytes pattern(pattern_size);
     bytes substitute(pattern_size);
-    for (auto& b : pattern) b = static_cast<unsigned char>(random() % 2);
-    for (auto& b : substitute) b = static_cast<unsigned char>(2 + random() % 2);
+    for (auto& b : pattern)
+      b = static_cast<unsigned char>(random() % 2);
+    for (auto& b : substitute)
+      b = static_cast<unsigned char>(2 + random() % 2);
     bytes input(random() % 64);
-    for (auto& b : input) b = static_cast<unsigned char>(random() % 2);
+    for (auto& b : input)
+      b = static_cast<unsigned char>(random() % 2);
 
     const pass_result expected = reference(input, pattern, substitute);
     const std::size_t block = 1 + random() % 8;
+    const pass_result result = run_passes(input, block, pattern, substitute);
+    ASSERT_EQ(result.counted, expected.counted);
+    ASSERT_EQ(result.replaced, expected.counted);
+    ASSERT_EQ(result.output, expected.output);
+  }
+}
+
+// Long stretches where no occurrence can start are skipped a chunk at a time;
+// starts and pattern pieces scattered through them, at any block size, must
+// still give exactly what the plain search gives.
+TEST(MatcherTest, AgreesWithAPlainSearchWhenStartsAreSparse) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 500; ++round) {
+    const std::size_t pattern_size = 1 + random() % 6;
+    bytes pattern(pattern_size);
+    bytes substitute(pattern_size);
+    for (auto& b : pattern)
+      b = static_cast<unsigned char>(1 + random() % 2);
+    for (auto& b : substitute)
+      b = static_cast<unsigned char>(3 + random() % 2);
+    bytes input(random() % 1000);
+    for (auto& b : input) {
+      // Mostly filler, now and then a first or last pattern byte alone.
+      const unsigned roll = random() % 100;
+      b = roll < 3 ? pattern.front() : roll < 6 ? pattern.back() : 0;
+    }
+    // A few pieces of the pattern, some whole, at random places.
+    for (int piece = 0; piece < 3 && !input.empty(); ++piece) {
+      const std::size_t piece_size = 1 + random() % pattern_size;
+      const std::size_t at = random() % input.size();
+      for (std::size_t k = 0; k < piece_size && at + k < input.size(); ++k) {
+        input[at + k] = pattern[k];
+      }
+    }
+
+    const pass_result expected = reference(input, pattern, substitute);
+    const std::size_t block = 1 + random() % (input.size() + 1);
     const pass_result result = run_passes(input, block, pattern, substitute);
     ASSERT_EQ(result.counted, expected.counted);
     ASSERT_EQ(result.replaced, expected.counted);
