@@ -1,5 +1,10 @@
 // POSIX file-system calls for the patch: plain descriptors, no stdio, so
 // every call's result reaches us and nothing is buffered behind our back.
+
+// A 64-bit file size even where off_t defaults to 32 bits (32-bit Linux):
+// there open and fstat refuse any file of 2 GiB or more.
+#define _FILE_OFFSET_BITS 64
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -20,7 +25,9 @@ bool fail(io_error& error, const char* action, const std::string& file) {
   return false;
 }
 
-int descriptor(const open_file& file) { return static_cast<int>(file.native); }
+int descriptor(const open_file& file) {
+  return static_cast<int>(file.native);
+}
 
 std::string folder_of(const std::string& name) {
   const std::string::size_type slash = name.rfind('/');
@@ -32,7 +39,9 @@ std::string folder_of(const std::string& name) {
 
 }  // namespace
 
-bool is_open(const open_file& file) { return file.native >= 0; }
+bool is_open(const open_file& file) {
+  return file.native >= 0;
+}
 
 bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
   // O_NONBLOCK: a pipe planted at the name must not hang the open; anything
@@ -162,4 +171,6 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   return true;
 }
 
-void remove_quietly(const std::string& name) { unlink(name.c_str()); }
+void remove_quietly(const std::string& name) {
+  unlink(name.c_str());
+}
