@@ -54,12 +54,15 @@ now_ns() { date +%s%N; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# Each timed run starts from the unpatched target, written out and settled,
-# and with nothing else of ours in the folder.
+# Each timed run starts from the unpatched target, written out, with nothing
+# else of ours in the folder, and after a pause so that the disk and memory
+# work left by the run before (writeback, freeing deleted files) is done and
+# neither side pays for the other.
 fresh_target() {
   rm -f VELORAC.EXE VELORAC.EXE.bku floor-copy-1 floor-copy-2
   cp original VELORAC.EXE
   sync
+  sleep 3
 }
 
 time_floor() {
