@@ -25,9 +25,7 @@ bool fail(io_error& error, const char* action, const std::string& file) {
   return false;
 }
 
-int descriptor(const open_file& file) {
-  return static_cast<int>(file.native);
-}
+int descriptor(const open_file& file) { return static_cast<int>(file.native); }
 
 std::string folder_of(const std::string& name) {
   const std::string::size_type slash = name.rfind('/');
@@ -39,9 +37,7 @@ std::string folder_of(const std::string& name) {
 
 }  // namespace
 
-bool is_open(const open_file& file) {
-  return file.native >= 0;
-}
+bool is_open(const open_file& file) { return file.native >= 0; }
 
 bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
   // O_NONBLOCK: a pipe planted at the name must not hang the open; anything
@@ -180,6 +176,4 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   return true;
 }
 
-void remove_quietly(const std::string& name) {
-  unlink(name.c_str());
-}
+void remove_quietly(const std::string& name) { unlink(name.c_str()); }
