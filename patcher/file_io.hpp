@@ -38,6 +38,8 @@ bool create_temporary_beside(const std::string& final_name, open_file& file, io_
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
                io_error& error);
 
+// Writes all of `data`. Where the system allows, it also starts putting the
+// data on disk without waiting for it, so that sync_file has less left to do.
 bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error);
 
 // Gives `to` the permission bits of `from`.

@@ -4,9 +4,16 @@
 
 namespace {
 
+// Input is tested this many bytes at a time while nothing is held, with no
+// branch per byte, so the compiler can vectorise the test.
+constexpr std::size_t chunk_size = 64;
+
 // Bytes from the start of `data` that cannot begin an occurrence and so pass
 // straight through. Only while no partial match is held can the scan jump
-// ahead to the next possible first byte.
+// ahead, to the next byte that could start one: it must be the first pattern
+// byte and, where the block reaches that far, be followed by the last one
+// (in x86 code the first byte alone is common). A start passed over this way
+// could never complete, so it cannot change which occurrences are found.
 std::size_t pass_through_run(const matcher& state, const unsigned char* data, std::size_t size) {
   if (state.length == 0) {
     return size;
@@ -14,7 +21,28 @@ std::size_t pass_through_run(const matcher& state, const unsigned char* data, st
   if (state.partial != 0) {
     return 0;
   }
-  const void* next_start = std::memchr(data, state.pattern[0], size);
+  const unsigned char first = state.pattern[0];
+  const std::size_t last = state.length - 1;
+  const unsigned char last_byte = state.pattern[last];
+  std::size_t i = 0;
+  while (i + chunk_size + last <= size) {
+    unsigned char candidates = 0;
+    for (std::size_t k = 0; k < chunk_size; ++k) {
+      candidates |=
+          static_cast<unsigned char>((data[i + k] == first) & (data[i + k + last] == last_byte));
+    }
+    if (candidates != 0) {
+      break;
+    }
+    i += chunk_size;
+  }
+  for (; i + last < size; ++i) {
+    if (data[i] == first && data[i + last] == last_byte) {
+      return i;
+    }
+  }
+  // Too near the end of the block to see the last byte: the next block decides.
+  const void* next_start = std::memchr(data + i, first, size - i);
   if (next_start == nullptr) {
     return size;
   }

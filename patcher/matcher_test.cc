@@ -129,4 +129,41 @@ TEST(MatcherTest, AgreesWithAPlainSearchOnRandomInput) {
   }
 }
 
+// Long stretches where no occurrence can start are skipped a chunk at a time;
+// starts and pattern pieces scattered through them, at any block size, must
+// still give exactly what the plain search gives.
+TEST(MatcherTest, AgreesWithAPlainSearchWhenStartsAreSparse) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 500; ++round) {
+    const std::size_t pattern_size = 1 + random() % 6;
+    bytes pattern(pattern_size);
+    bytes substitute(pattern_size);
+    for (auto& b : pattern)
+      b = static_cast<unsigned char>(1 + random() % 2);
+    for (auto& b : substitute)
+      b = static_cast<unsigned char>(3 + random() % 2);
+    bytes input(random() % 1000);
+    for (auto& b : input) {
+      // Mostly filler, now and then a first or last pattern byte alone.
+      const unsigned roll = random() % 100;
+      b = roll < 3 ? pattern.front() : roll < 6 ? pattern.back() : 0;
+    }
+    // A few pieces of the pattern, some whole, at random places.
+    for (int piece = 0; piece < 3 && !input.empty(); ++piece) {
+      const std::size_t piece_size = 1 + random() % pattern_size;
+      const std::size_t at = random() % input.size();
+      for (std::size_t k = 0; k < piece_size && at + k < input.size(); ++k) {
+        input[at + k] = pattern[k];
+      }
+    }
+
+    const pass_result expected = reference(input, pattern, substitute);
+    const std::size_t block = 1 + random() % (input.size() + 1);
+    const pass_result result = run_passes(input, block, pattern, substitute);
+    ASSERT_EQ(result.counted, expected.counted);
+    ASSERT_EQ(result.replaced, expected.counted);
+    ASSERT_EQ(result.output, expected.output);
+  }
+}
+
 }  // namespace

@@ -14,7 +14,8 @@ from harness import (BACKUP, INSTALLED, PAUSE, TARGET, ScratchFolderTest, image,
 # The error each kind of call fails with: what a full disk, a failing disk or
 # a permission taken away would give it.
 ERRORS = {"openat": "EACCES", "newfstatat": "EIO", "read": "EIO", "write": "ENOSPC",
-          "fchmod": "EPERM", "fsync": "EIO", "close": "EIO", "rename": "EACCES"}
+          "sync_file_range": "EIO", "fchmod": "EPERM", "fsync": "EIO", "close": "EIO",
+          "rename": "EACCES"}
 CALL = re.compile(r"^(\w+)\((.*)$")
 EARLIER_BACKUP = b"an earlier backup, from another version of the game"
 NOT_THERE = b"doesn't exist.\n"
