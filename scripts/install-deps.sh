@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config python3   # the build, and the end-to-end test driver
   libgtest-dev                        # unit tests
+  libbenchmark-dev                    # the matcher benchmark, built to keep it compiling
   strace                              # fault injection in the end-to-end tests
   clang-format                        # the formatting check
   clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)

@@ -17,7 +17,7 @@ run_suite() {
 }
 
 echo "== native build"
-run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_BENCH=ON
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
 echo "== fuzzing the matcher"
