@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds camera-patch and runs every test: the normal build, then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# Windows build under wine. Both builds' packages are made too.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 
-bash "$root/scripts/install-deps.sh"
+# The Windows cross-compiler, wine to run its build, and dpkg-shlibdeps for the .deb.
+bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64 wine64 wine dpkg-dev
 
 run_suite() {
   local build="$1"
@@ -17,5 +19,13 @@ run_suite() {
 
 echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
+(cd "$root/build" && cpack)
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_SANITIZE=ON
+
+echo "== windows build, under wine"
+cd "$root"
+cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+cmake --build --preset windows -j "$jobs"
+(cd "$root/build-windows" && cpack)
+ctest --preset windows -j "$jobs"
