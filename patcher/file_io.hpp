@@ -55,6 +55,12 @@ bool close_file(open_file& file, io_error& error);
 // would add nothing the player can act on.
 void abandon_file(open_file& file);
 
+// Tells whether `name` can be replaced at all, before anything is renamed:
+// on Windows a read-only file, or one that a running program holds open,
+// cannot, and finding that out between the two renames would leave the
+// backup changed and the target not.
+bool check_replaceable(const std::string& name, io_error& error);
+
 // Atomically puts `from` in the place of `to`, replacing whatever was there.
 bool replace_file(const std::string& from, const std::string& to, io_error& error);
 

@@ -143,6 +143,10 @@ int apply_patch(const char* file_name) {
                 nothing_changed(work)});
   }
 
+  if (!check_replaceable(work.target, error)) {
+    stop(work, {"Dispatch, " + quoted(work.target) + " is locked and cannot be patched.",
+                describe(error), nothing_changed(work)});
+  }
   if (!replace_file(work.backup_temporary, work.backup, error)) {
     stop(work, {"Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
                 describe(error), nothing_changed(work)});

@@ -31,4 +31,5 @@ if ((EUID != 0)); then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# With the recommended packages: wine is only known to work with them.
+"${sudo[@]}" apt-get install -y -q "${missing[@]}"

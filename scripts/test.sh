@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds camera-patch and runs every test: the normal build, the whole suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# run of the matcher's fuzzer.
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of
+# the matcher's fuzzer, then the Windows build under wine. Both builds'
+# packages are made too.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 
-bash "$root/scripts/install-deps.sh"
+# The Windows cross-compiler, wine to run its build, and dpkg-shlibdeps for the .deb.
+bash "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64 wine64 wine dpkg-dev
 
 run_suite() {
   local build="$1"
@@ -18,8 +20,16 @@ run_suite() {
 
 echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_BENCH=ON
+(cd "$root/build" && cpack)
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
 echo "== fuzzing the matcher"
 CXX=clang++ run_suite "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCAMERA_PATCH_TESTS=OFF -DCAMERA_PATCH_FUZZ=ON -DCAMERA_PATCH_SANITIZE=ON
+
+echo "== windows build, under wine"
+cd "$root"
+cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+cmake --build --preset windows -j "$jobs"
+(cd "$root/build-windows" && cpack)
+ctest --preset windows -j "$jobs"

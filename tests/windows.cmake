@@ -1,0 +1,32 @@
+# The Windows build's tests: the program run under wine in scratch folders.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(WINE wine REQUIRED)
+find_program(WINESERVER wineserver REQUIRED)
+
+# A wine prefix of the build's own, so that runs do not depend on the
+# developer's ~/.wine, and no window or installer ever asks for a display.
+set(wine_environment
+  WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine-prefix
+  WINEDEBUG=-all
+  WINEDLLOVERRIDES=mscoree,mshtml=)
+set(headless DISPLAY=unset: WAYLAND_DISPLAY=unset:)
+
+# One wine server and its services for the whole run: otherwise each run of
+# the program starts them anew, and the test waits seconds for its output
+# pipe, which they hold, to close. The first start also makes the prefix,
+# which takes wine a while.
+add_test(NAME wine_start
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/start_wine.sh ${CMAKE_CURRENT_BINARY_DIR}/wine-start.log)
+add_test(NAME wine_stop COMMAND ${WINESERVER} -k)
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+foreach(test_name end_to_end windows)
+  add_test(NAME ${test_name}
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/${test_name}_test.py
+            --windows $<TARGET_FILE:camera-patch>)
+  set_tests_properties(${test_name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+endforeach()
+set_tests_properties(wine_start wine_stop end_to_end windows PROPERTIES
+  ENVIRONMENT "${wine_environment}"
+  ENVIRONMENT_MODIFICATION "${headless}")
