@@ -105,27 +105,33 @@ TEST(MatcherTest, RetriesTheByteThatBreaksAPartialMatch) {
   EXPECT_EQ(run_passes(hidden_second, 4096).counted, 2);
 }
 
+// `size` random bytes from `lowest` to `lowest + spread - 1`.
+bytes random_bytes(std::mt19937& random, std::size_t size, unsigned lowest, unsigned spread) {
+  bytes result(size);
+  for (auto& b : result) {
+    b = static_cast<unsigned char>(lowest + random() % spread);
+  }
+  return result;
+}
+
+void expect_plain_search_result(const bytes& input, std::size_t block, const bytes& pattern,
+                                const bytes& substitute) {
+  const pass_result expected = reference(input, pattern, substitute);
+  const pass_result result = run_passes(input, block, pattern, substitute);
+  ASSERT_EQ(result.counted, expected.counted);
+  ASSERT_EQ(result.replaced, expected.counted);
+  ASSERT_EQ(result.output, expected.output);
+}
+
 // Patterns that overlap themselves exercise the fallback beyond the first byte.
 TEST(MatcherTest, AgreesWithAPlainSearchOnRandomInput) {
   std::mt19937 random(20261208);
   for (int round = 0; round < 2000; ++round) {
     const std::size_t pattern_size = 1 + random() % 6;
-    bytes pattern(pattern_size);
-    bytes substitute(pattern_size);
-    for (auto& b : pattern)
-      b = static_cast<unsigned char>(random() % 2);
-    for (auto& b : substitute)
-      b = static_cast<unsigned char>(2 + random() % 2);
-    bytes input(random() % 64);
-    for (auto& b : input)
-      b = static_cast<unsigned char>(random() % 2);
-
-    const pass_result expected = reference(input, pattern, substitute);
-    const std::size_t block = 1 + random() % 8;
-    const pass_result result = run_passes(input, block, pattern, substitute);
-    ASSERT_EQ(result.counted, expected.counted);
-    ASSERT_EQ(result.replaced, expected.counted);
-    ASSERT_EQ(result.output, expected.output);
+    const bytes pattern = random_bytes(random, pattern_size, 0, 2);
+    const bytes substitute = random_bytes(random, pattern_size, 2, 2);
+    const bytes input = random_bytes(random, random() % 64, 0, 2);
+    expect_plain_search_result(input, 1 + random() % 8, pattern, substitute);
   }
 }
 
@@ -136,12 +142,8 @@ TEST(MatcherTest, AgreesWithAPlainSearchWhenStartsAreSparse) {
   std::mt19937 random(20261209);
   for (int round = 0; round < 500; ++round) {
     const std::size_t pattern_size = 1 + random() % 6;
-    bytes pattern(pattern_size);
-    bytes substitute(pattern_size);
-    for (auto& b : pattern)
-      b = static_cast<unsigned char>(1 + random() % 2);
-    for (auto& b : substitute)
-      b = static_cast<unsigned char>(3 + random() % 2);
+    const bytes pattern = random_bytes(random, pattern_size, 1, 2);
+    const bytes substitute = random_bytes(random, pattern_size, 3, 2);
     bytes input(random() % 1000);
     for (auto& b : input) {
       // Mostly filler, now and then a first or last pattern byte alone.
@@ -156,13 +158,7 @@ TEST(MatcherTest, AgreesWithAPlainSearchWhenStartsAreSparse) {
         input[at + k] = pattern[k];
       }
     }
-
-    const pass_result expected = reference(input, pattern, substitute);
-    const std::size_t block = 1 + random() % (input.size() + 1);
-    const pass_result result = run_passes(input, block, pattern, substitute);
-    ASSERT_EQ(result.counted, expected.counted);
-    ASSERT_EQ(result.replaced, expected.counted);
-    ASSERT_EQ(result.output, expected.output);
+    expect_plain_search_result(input, 1 + random() % (input.size() + 1), pattern, substitute);
   }
 }
 
