@@ -124,10 +124,10 @@ bool check_regular_file(const open_file& file, io_error& error) {
     return fail(error, "examine", file.name);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    return fail_with(error, "patch", file.name, "it is a folder");
+    return fail_with(error, "read", file.name, "it is a folder");
   }
   if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
-    return fail_with(error, "patch", file.name, "it is not a regular file");
+    return fail_with(error, "read", file.name, "it is not a regular file");
   }
   return true;
 }
