@@ -2,36 +2,8 @@
 // in the count, the rewritten bytes or the length is a bug in the matcher.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
-#include "patcher/matcher.hpp"
-
-namespace {
-
-using bytes = std::vector<unsigned char>;
-
-struct reference_result {
-  std::int64_t count = 0;
-  bytes output;
-};
-
-reference_result plain_search(const bytes& input, const bytes& pattern, const bytes& replacement) {
-  reference_result result{0, input};
-  std::size_t i = 0;
-  while (i + pattern.size() <= input.size()) {
-    if (std::memcmp(input.data() + i, pattern.data(), pattern.size()) == 0) {
-      std::memcpy(result.output.data() + i, replacement.data(), replacement.size());
-      ++result.count;
-      i += pattern.size();
-    } else {
-      ++i;
-    }
-  }
-  return result;
-}
-
-}  // namespace
+#include "patcher/matcher_check.hpp"
 
 // Input: pattern length, block size, alphabet switch, pattern, replacement,
 // then the stream. A small alphabet makes near-misses and overlaps common.
@@ -59,27 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input.push_back(letter(data[i]));
   }
 
-  matcher counter;
-  matcher rewriter;
-  start_matcher(counter, pattern.data(), length);
-  start_matcher(rewriter, pattern.data(), length);
-  std::int64_t counted = 0;
-  std::int64_t replaced = 0;
-  bytes output;
-  bytes out(block + max_pattern_length);
-  for (std::size_t at = 0; at < input.size(); at += block) {
-    const std::size_t n = input.size() - at < block ? input.size() - at : block;
-    counted += count_in_block(counter, input.data() + at, n);
-    const std::size_t written =
-        rewrite_block(rewriter, replacement.data(), input.data() + at, n, out.data(), replaced);
-    output.insert(output.end(), out.begin(), out.begin() + written);
-  }
-  const std::size_t held = finish_rewrite(rewriter, out.data());
-  output.insert(output.end(), out.begin(), out.begin() + held);
-
-  const reference_result expected = plain_search(input, pattern, replacement);
-  if (counted != expected.count || replaced != expected.count || output.size() != input.size() ||
-      output != expected.output) {
+  const pass_result result = run_passes(input, block, pattern, replacement);
+  const pass_result expected = plain_search(input, pattern, replacement);
+  if (result.counted != expected.counted || result.replaced != expected.counted ||
+      result.output.size() != input.size() || result.output != expected.output) {
     std::abort();
   }
   return 0;

@@ -1,66 +1,17 @@
-#include "patcher/matcher.hpp"
-
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <vector>
+
+#include "patcher/matcher_check.hpp"
 
 namespace {
-
-using bytes = std::vector<unsigned char>;
 
 const bytes search = {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14};
 const bytes replacement = {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64};
 
-struct pass_result {
-  std::int64_t counted;
-  std::int64_t replaced;
-  bytes output;
-};
-
-// Runs both passes over `input` fed in blocks of `block` bytes, so that
-// occurrences straddle block boundaries at every possible offset.
-pass_result run_passes(const bytes& input, std::size_t block, const bytes& pattern = search,
-                       const bytes& substitute = replacement) {
-  pass_result result{0, 0, {}};
-  matcher counter;
-  matcher rewriter;
-  start_matcher(counter, pattern.data(), pattern.size());
-  start_matcher(rewriter, pattern.data(), pattern.size());
-  bytes out(block + max_pattern_length);
-  for (std::size_t at = 0; at < input.size(); at += block) {
-    const std::size_t size = std::min(block, input.size() - at);
-    result.counted += count_in_block(counter, input.data() + at, size);
-    const std::size_t written = rewrite_block(rewriter, substitute.data(), input.data() + at, size,
-                                              out.data(), result.replaced);
-    result.output.insert(result.output.end(), out.begin(), out.begin() + written);
-  }
-  const std::size_t held = finish_rewrite(rewriter, out.data());
-  result.output.insert(result.output.end(), out.begin(), out.begin() + held);
-  return result;
-}
-
-// The obvious quadratic search for leftmost non-overlapping occurrences.
-pass_result reference(const bytes& input, const bytes& pattern, const bytes& substitute) {
-  pass_result result{0, 0, input};
-  std::size_t i = 0;
-  while (!pattern.empty() && i + pattern.size() <= input.size()) {
-    if (std::equal(pattern.begin(), pattern.end(), input.begin() + i)) {
-      std::copy(substitute.begin(), substitute.end(), result.output.begin() + i);
-      ++result.counted;
-      ++result.replaced;
-      i += pattern.size();
-    } else {
-      ++i;
-    }
-  }
-  return result;
-}
-
 void expect_for_every_block_size(const bytes& input, std::int64_t count, const bytes& output) {
   for (std::size_t block = 1; block <= input.size() + 1; ++block) {
-    const pass_result result = run_passes(input, block);
+    const pass_result result = run_passes(input, block, search, replacement);
     EXPECT_EQ(result.counted, count) << "block size " << block;
     EXPECT_EQ(result.replaced, count) << "block size " << block;
     EXPECT_EQ(result.output, output) << "block size " << block;
@@ -102,7 +53,7 @@ TEST(MatcherTest, RetriesTheByteThatBreaksAPartialMatch) {
   bytes hidden_second = search;
   hidden_second.insert(hidden_second.end(), {0x89, 0xF2, 0x01});
   hidden_second.insert(hidden_second.end(), search.begin(), search.end());
-  EXPECT_EQ(run_passes(hidden_second, 4096).counted, 2);
+  EXPECT_EQ(run_passes(hidden_second, 4096, search, replacement).counted, 2);
 }
 
 // `size` random bytes from `lowest` to `lowest + spread - 1`.
@@ -116,7 +67,7 @@ bytes random_bytes(std::mt19937& random, std::size_t size, unsigned lowest, unsi
 
 void expect_plain_search_result(const bytes& input, std::size_t block, const bytes& pattern,
                                 const bytes& substitute) {
-  const pass_result expected = reference(input, pattern, substitute);
+  const pass_result expected = plain_search(input, pattern, substitute);
   const pass_result result = run_passes(input, block, pattern, substitute);
   ASSERT_EQ(result.counted, expected.counted);
   ASSERT_EQ(result.replaced, expected.counted);

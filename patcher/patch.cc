@@ -147,9 +147,10 @@ int apply_patch(const char* file_name) {
     stop(work, {"Dispatch, " + quoted(work.target) + " is locked and cannot be patched.",
                 describe(error), nothing_changed(work)});
   }
+  const std::string backup_not_in_place =
+      "Dispatch, the backup " + quoted(work.backup) + " could not be put in place.";
   if (!replace_file(work.backup_temporary, work.backup, error)) {
-    stop(work, {"Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
-                describe(error), nothing_changed(work)});
+    stop(work, {backup_not_in_place, describe(error), nothing_changed(work)});
   }
   work.backup_temporary.clear();
   const std::string only_backup_replaced =
@@ -157,8 +158,7 @@ int apply_patch(const char* file_name) {
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
   if (!sync_folder_of(work.backup, error)) {
-    stop(work, {"Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
-                describe(error), only_backup_replaced});
+    stop(work, {backup_not_in_place, describe(error), only_backup_replaced});
   }
   if (!replace_file(work.target_temporary, work.target, error)) {
     stop(work, {"Dispatch, " + quoted(work.target) + " could not be replaced.", describe(error),
