@@ -100,3 +100,16 @@ void console_write(std::string_view text) {
 }
 
 void console_flush() { fflush(stdout); }
+
+void console_write_unicode(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
+
+void hold_interruptions() {}
+
+bool interruption_pending() { return false; }
+
+void end_interrupted() {
+  raise(SIGINT);
+  _exit(1);
+}
+
+void release_interruptions() {}

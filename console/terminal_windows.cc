@@ -93,3 +93,13 @@ void console_write(std::string_view text) {
 }
 
 void console_flush() { fflush(stdout); }
+
+void console_write_unicode(std::string_view utf8) { console_write(utf8); }
+
+void hold_interruptions() {}
+
+bool interruption_pending() { return false; }
+
+void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+void release_interruptions() {}

@@ -6,12 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct io_error {
   std::string action;      // what we tried: "open", "read", "write", ...
   std::string file;        // the name as the program knows it
   std::string reason;      // the system's words for what went wrong
   bool not_found = false;  // the name leads to no file at all
+  std::string advice;      // what the player can do about it, where we know
 };
 
 // A file descriptor on POSIX, a HANDLE on Windows.
@@ -45,6 +47,11 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
 // Gives `to` the permission bits of `from`.
 bool copy_permissions(const open_file& from, open_file& to, io_error& error);
 
+// Gives `to` the modification time of `from` and, on Windows, also its
+// creation time and its hidden and system attributes, so that a restored
+// backup is the file as it was.
+bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error);
+
 // Forces the file's contents to stable storage.
 bool sync_file(open_file& file, io_error& error);
 
@@ -58,7 +65,7 @@ void abandon_file(open_file& file);
 // Tells whether `name` can be replaced at all, before anything is renamed:
 // on Windows a read-only file, or one that a running program holds open,
 // cannot, and finding that out between the two renames would leave the
-// backup changed and the target not.
+// backup changed and the target not. A name that leads to no file can be.
 bool check_replaceable(const std::string& name, io_error& error);
 
 // Atomically puts `from` in the place of `to`, replacing whatever was there.
@@ -66,6 +73,9 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
 
 // Makes the folder entry of `name` durable, so a rename survives a power cut.
 bool sync_folder_of(const std::string& name, io_error& error);
+
+// Lists the names in the folder of `name` (without "." and ".."), as UTF-8.
+bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error);
 
 // Removes a temporary file on a failure path; nothing to report if it fails.
 void remove_quietly(const std::string& name);
