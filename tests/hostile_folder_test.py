@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 import harness
-from harness import (BACKUP, BANNER, MENU, MISSING, PAUSE, TARGET, ScratchFolderTest, image,
+from harness import (BACKUP, BANNER, MENU, PAUSE, TARGET, ScratchFolderTest, image,
                      main, patched, run, shown)
 
 SEARCH_FAILED = b'  [i] Dispatch, "VELORAC.EXE" could not be searched.\n'
