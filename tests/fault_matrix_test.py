@@ -5,6 +5,7 @@ patched, a patched target has a complete backup beside it, an earlier backup
 gives way only to a complete new one, and no failure is reported as success."""
 import os
 import re
+import signal
 import sys
 import tempfile
 
@@ -124,6 +125,28 @@ class FaultMatrixTest(ScratchFolderTest):
 
     def test_a_kill_at_every_call_keeps_the_promise(self):
         self.run_matrix(lambda name: "signal=SIGKILL", killed=True)
+
+    def test_an_interruption_at_every_call_leaves_the_folder_whole(self):
+        """Ctrl-C, a closed terminal or a polite kill, delivered at each call:
+        the program dies of it, leaving the folder as it was or fully patched,
+        and never a temporary file."""
+        signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+        for earlier_backup in (None, EARLIER_BACKUP):
+            self.prepare(earlier_backup)
+            for i, (name, nth) in enumerate(patch_calls(self.folder)):
+                sent = signals[i % len(signals)]
+                with self.subTest(call=name, nth=nth, signal=sent.name):
+                    self.prepare(earlier_backup)
+                    inject = f"inject={name}:signal={sent.name}:when={nth}"
+                    status, _ = run(self.folder, b"c\n\n",
+                                    wrapper=["strace", "-qq", "-o", "/dev/null", "-e", inject])
+                    self.assertEqual(status, -sent)
+                    files = self.contents()
+                    self.assertLessEqual(set(files), {TARGET, BACKUP}, "temporary file left")
+                    self.assertTrue((files.get(TARGET), files.get(BACKUP)) in
+                                    ((self.original, earlier_backup),
+                                     (patched(self.original), self.original)),
+                                    "the folder is neither as it was nor fully patched")
 
 
 if __name__ == "__main__":
