@@ -49,14 +49,57 @@ void restore_colours_at_exit() {
   fflush(stdout);
 }
 
-// Interrupted at a prompt (Ctrl-C, a closed window): give the shell back its
-// colours, then die of the same signal so the caller sees what happened.
-void restore_colours_on_signal(int signal_number) {
+// The signals a player's terminal sends to stop a program: Ctrl-C, Ctrl-\,
+// a closed window, a polite kill.
+constexpr int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+bool colours_set = false;
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t held_signal = 0;
+
+// Dies of `signal_number` as if it had never been caught, giving the shell
+// its colours back first.
+[[noreturn]] void die_of(int signal_number) {
   // Only async-signal-safe calls here; stdio's buffer may be mid-update.
-  ssize_t ignored = write(STDOUT_FILENO, reset_colour, sizeof reset_colour - 1);
-  (void)ignored;
+  if (colours_set) {
+    ssize_t ignored = write(STDOUT_FILENO, reset_colour, sizeof reset_colour - 1);
+    (void)ignored;
+  }
   signal(signal_number, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
   raise(signal_number);
+  _exit(128 + signal_number);
+}
+
+// Interrupted at a prompt (Ctrl-C, a closed window): die of the same signal,
+// so the caller sees what happened. During a patch the signal is only noted,
+// and the patch stops where it can clean up after itself.
+void on_stopping_signal(int signal_number) {
+  if (holding) {
+    if (held_signal == 0) {
+      held_signal = signal_number;
+    }
+    return;
+  }
+  die_of(signal_number);
+}
+
+void catch_stopping_signals() {
+  for (int signal_number : stopping_signals) {
+    struct sigaction old;
+    // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action = {};
+    action.sa_handler = on_stopping_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal_number, &action, nullptr);
+  }
 }
 
 }  // namespace
@@ -72,10 +115,9 @@ void start_console() {
     return;
   }
   write_raw(set_colour);
+  colours_set = true;
   atexit(restore_colours_at_exit);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    signal(signal_number, restore_colours_on_signal);
-  }
+  catch_stopping_signals();
 }
 
 void clear_screen() {
@@ -103,13 +145,23 @@ void console_flush() { fflush(stdout); }
 
 void console_write_unicode(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
 
-void hold_interruptions() {}
-
-bool interruption_pending() { return false; }
-
-void end_interrupted() {
-  raise(SIGINT);
-  _exit(1);
+void hold_interruptions() {
+  if (!colours_set) {
+    catch_stopping_signals();
+  }
+  holding = 1;
 }
 
-void release_interruptions() {}
+bool interruption_pending() { return held_signal != 0; }
+
+void end_interrupted() {
+  fflush(stdout);
+  die_of(held_signal != 0 ? held_signal : SIGINT);
+}
+
+void release_interruptions() {
+  holding = 0;
+  if (held_signal != 0) {
+    end_interrupted();
+  }
+}

@@ -5,6 +5,7 @@
 // there open and fstat refuse any file of 2 GiB or more.
 #define _FILE_OFFSET_BITS 64
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -34,6 +35,24 @@ std::string folder_of(const std::string& name) {
     return ".";
   }
   return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// The folder's full name, for the player: "." says nothing.
+std::string full_folder_of(const std::string& name) {
+  const std::string folder = folder_of(name);
+  char* full = realpath(folder.c_str(), nullptr);
+  if (full == nullptr) {
+    return folder;
+  }
+  std::string result = full;
+  free(full);
+  return result;
+}
+
+// File systems that keep no POSIX permissions or times (FAT, exFAT, some
+// network and FUSE mounts) refuse to set them; the copy is whole without.
+bool unsupported_here(int code) {
+  return code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP || code == EPERM;
 }
 
 }  // namespace
@@ -73,7 +92,15 @@ bool create_temporary_beside(const std::string& final_name, open_file& file, io_
   name.push_back('\0');
   const int fd = mkstemp(name.data());
   if (fd < 0) {
-    return fail(error, "create", pattern);
+    const int code = errno;
+    fail(error, "create a file in", full_folder_of(final_name));
+    if (code == EROFS) {
+      error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
+    } else if (code == EACCES || code == EPERM) {
+      error.advice =
+          "You need write permission on this folder, or run the program as the folder's owner.";
+    }
+    return false;
   }
   file.native = fd;
   file.name = name.data();
@@ -119,12 +146,38 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
 }
 
 bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
+  struct stat wanted;
+  struct stat has;
+  if (fstat(descriptor(from), &wanted) != 0) {
+    return fail(error, "examine", from.name);
+  }
+  if (fstat(descriptor(to), &has) != 0) {
+    return fail(error, "examine", to.name);
+  }
+  // The bits are a courtesy, not part of the patch: where the file system
+  // cannot keep them, or the file has them already, nothing is asked. EPERM
+  // here is a file system's no, as we own the file we just created.
+  if ((has.st_mode & 07777) == (wanted.st_mode & 07777)) {
+    return true;
+  }
+  if (fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
+    return fail(error, "set the permissions of", to.name);
+  }
+  return true;
+}
+
+bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
   struct stat info;
   if (fstat(descriptor(from), &info) != 0) {
     return fail(error, "examine", from.name);
   }
-  if (fchmod(descriptor(to), info.st_mode & 07777) != 0) {
-    return fail(error, "set the permissions of", to.name);
+  // The modification time makes a restored backup the file as it was, so a
+  // real failure (EIO) stops the patch; a file system that keeps no times
+  // of its own, or refuses them to us, gets a backup without them, as it
+  // would from any copy.
+  const struct timespec times[2] = {info.st_atim, info.st_mtim};
+  if (futimens(descriptor(to), times) != 0 && !unsupported_here(errno)) {
+    return fail(error, "set the times of", to.name);
   }
   return true;
 }
@@ -161,8 +214,20 @@ bool check_replaceable(const std::string& name, io_error& error) {
 }
 
 bool replace_file(const std::string& from, const std::string& to, io_error& error) {
+  struct stat before;
+  const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
     return fail(error, "replace", to);
+  }
+  // Some FUSE file systems (fusefat) stamp a renamed file with the time of
+  // the rename, which would take the backup's time from it. Putting it back
+  // is a courtesy, as in copy_times_and_attributes: the rename stands.
+  struct stat after;
+  if (stamped && lstat(to.c_str(), &after) == 0 &&
+      (after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)) {
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   return true;
 }
@@ -186,16 +251,29 @@ bool sync_folder_of(const std::string& name, io_error& error) {
 
 void remove_quietly(const std::string& name) { unlink(name.c_str()); }
 
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  (void)from;
-  (void)to;
-  (void)error;
-  return true;
-}
-
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
-  (void)name;
-  (void)error;
   names.clear();
+  const std::string folder = folder_of(name);
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) {
+    return fail(error, "list the folder", folder);
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(listing);
+    if (entry == nullptr) {
+      break;
+    }
+    const std::string entry_name = entry->d_name;
+    if (entry_name != "." && entry_name != "..") {
+      names.push_back(entry_name);
+    }
+  }
+  const int code = errno;
+  closedir(listing);
+  if (code != 0) {
+    errno = code;
+    return fail(error, "list the folder", folder);
+  }
   return true;
 }

@@ -1,5 +1,6 @@
 // The file passes: each reads its input once, front to back, in large blocks,
 // and keeps nothing but the blocks and the matcher, whatever the file's size.
+#include "console/terminal.hpp"
 #include "patcher/matcher.hpp"
 #include "patcher/patch.hpp"
 
@@ -12,6 +13,17 @@ constexpr std::size_t block_size = 1 << 20;
 unsigned char input_block[block_size];
 unsigned char output_block[block_size + max_pattern_length];
 
+// An interruption stops a pass between blocks, so a large copy ends within
+// a block of Ctrl-C; the procedure then removes what was written.
+bool interrupted(io_error& error) {
+  if (!interruption_pending()) {
+    return false;
+  }
+  error.action = "finish";
+  error.reason = "interrupted";
+  return true;
+}
+
 }  // namespace
 
 std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::size_t length,
@@ -21,7 +33,7 @@ std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::siz
   std::int64_t found = 0;
   for (;;) {
     std::size_t got = 0;
-    if (!read_some(in, input_block, block_size, got, error)) {
+    if (interrupted(error) || !read_some(in, input_block, block_size, got, error)) {
       return -1;
     }
     if (got == 0) {
@@ -39,7 +51,7 @@ std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char*
   std::int64_t found = 0;
   for (;;) {
     std::size_t got = 0;
-    if (!read_some(in, input_block, block_size, got, error)) {
+    if (interrupted(error) || !read_some(in, input_block, block_size, got, error)) {
       return -1;
     }
     if (got == 0) {
@@ -61,7 +73,7 @@ std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char*
 bool copy_contents(open_file& in, open_file& out, io_error& error) {
   for (;;) {
     std::size_t got = 0;
-    if (!read_some(in, input_block, block_size, got, error)) {
+    if (interrupted(error) || !read_some(in, input_block, block_size, got, error)) {
       return false;
     }
     if (got == 0) {

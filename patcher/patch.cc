@@ -2,9 +2,10 @@
 // new files are complete on disk: the backup and the patched target are each
 // written under a temporary name, synced, and renamed into place, the backup
 // first, so a patched target never stands without its backup.
+#include <algorithm>
 #include <cstdlib>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -21,36 +22,135 @@ struct patch_work {
   // Temporary files not yet renamed into place; empty once they are.
   std::string backup_temporary;
   std::string target_temporary;
+  // Set once the backup's rename has begun: from there on the patch is
+  // finished rather than abandoned when the player interrupts it.
+  bool renaming = false;
 };
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
-void say(const std::string& line) { console_write("  [i] " + line + "\n"); }
+// Our own words around names and reasons the system gave us: those go out
+// as Unicode, whatever script they are in.
+void say(const std::string& line) {
+  console_write("  [i] ");
+  console_write_unicode(line);
+  console_write("\n");
+}
 
 std::string describe(const io_error& error) {
   return "Could not " + error.action + " " + quoted(error.file) + ": " + error.reason + ".";
 }
 
-// Ends a patch that cannot go on: lets go of every file, removes what was only
-// ever temporary, tells the player, and ends with the failure status.
-[[noreturn]] void stop(patch_work& work, std::initializer_list<std::string> lines) {
+void say_failure(const io_error& error) {
+  say(describe(error));
+  if (!error.advice.empty()) {
+    say(error.advice);
+  }
+}
+
+// Closes every file and removes what was only ever temporary.
+void let_go(patch_work& work) {
   abandon_file(work.source);
   abandon_file(work.copy);
   if (!work.backup_temporary.empty()) {
     remove_quietly(work.backup_temporary);
+    work.backup_temporary.clear();
   }
   if (!work.target_temporary.empty()) {
     remove_quietly(work.target_temporary);
+    work.target_temporary.clear();
   }
-  for (const std::string& line : lines) {
-    say(line);
+}
+
+// The player asked to stop: the folder is as it was, and the program ends
+// as the interruption would have ended it.
+void end_if_interrupted(patch_work& work) {
+  if (!work.renaming && interruption_pending()) {
+    let_go(work);
+    end_interrupted();
   }
+}
+
+// Ends a patch that cannot go on: lets go of every file, tells the player
+// what happened, why, and what the folder holds now, and ends with the
+// failure status after the pause.
+[[noreturn]] void stop(patch_work& work, const std::string& what, const io_error* error,
+                       const std::string& outcome) {
+  // A failure caused by the player's own interruption needs no telling.
+  end_if_interrupted(work);
+  let_go(work);
+  say(what);
+  if (error != nullptr) {
+    say_failure(*error);
+  }
+  if (!outcome.empty()) {
+    say(outcome);
+  }
+  // The pause must answer Ctrl-C again; one held until now ends us here.
+  release_interruptions();
   wait_for_enter();
   std::exit(1);
 }
 
 std::string nothing_changed(const patch_work& work) {
   return "No file was changed; " + quoted(work.target) + " is as it was.";
+}
+
+bool same_ignoring_ascii_case(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The names our temporary files get beside `final_name`: six letters or
+// digits on POSIX (mkstemp), eight lower-case hex digits on Windows.
+bool is_leftover_temporary(const std::string& final_name, const std::string& entry) {
+  const std::string stem = final_name + ".tmp-";
+  if (entry.size() <= stem.size() || entry.compare(0, stem.size(), stem) != 0) {
+    return false;
+  }
+  const std::string tail = entry.substr(stem.size());
+  const auto is_alnum = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  const auto is_hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+  return (tail.size() == 6 && std::all_of(tail.begin(), tail.end(), is_alnum)) ||
+         (tail.size() == 8 && std::all_of(tail.begin(), tail.end(), is_hex));
+}
+
+// A killed run (a power cut, SIGKILL) leaves its temporary files behind;
+// each later run clears them, so they never pile up in the game's folder.
+void remove_leftovers(const patch_work& work) {
+  std::vector<std::string> names;
+  io_error ignored;
+  // Clearing up is a courtesy: a folder that cannot be listed is patched anyway.
+  if (!list_folder_of(work.target, names, ignored)) {
+    return;
+  }
+  for (const std::string& name : names) {
+    if (is_leftover_temporary(work.target, name) || is_leftover_temporary(work.backup, name)) {
+      remove_quietly(name);
+    }
+  }
+}
+
+// The game was made for a file system that ignores letter case, and copies
+// taken off its CD often carry the name in lower case. Finds the one entry
+// that differs from `name` only in ASCII case; all of them when there are
+// several, and none when the folder cannot be listed.
+std::vector<std::string> names_in_other_case(const std::string& name) {
+  std::vector<std::string> names;
+  std::vector<std::string> found;
+  io_error ignored;
+  if (list_folder_of(name, names, ignored)) {
+    for (const std::string& entry : names) {
+      if (entry != name && same_ignoring_ascii_case(entry, name)) {
+        found.push_back(entry);
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 bool count_in_target(patch_work& work, std::int64_t& count, io_error& error) {
@@ -69,8 +169,10 @@ bool write_backup_copy(patch_work& work, io_error& error) {
     return false;
   }
   work.backup_temporary = work.copy.name;
+  // The times go last: any later write would move them on.
   return copy_contents(work.source, work.copy, error) &&
-         copy_permissions(work.source, work.copy, error) && sync_file(work.copy, error) &&
+         copy_permissions(work.source, work.copy, error) &&
+         copy_times_and_attributes(work.source, work.copy, error) && sync_file(work.copy, error) &&
          close_file(work.copy, error) && close_file(work.source, error);
 }
 
@@ -88,6 +190,44 @@ bool write_patched_copy(patch_work& work, std::int64_t& replaced, io_error& erro
          close_file(work.source, error);
 }
 
+// Finds the target by its name, or by the one name that differs from it only
+// in letter case. Returns false, with the reason in `error`, when there is
+// no such file; a file that is there but will not open, or a name that
+// leads to several, ends the run here.
+bool find_target(patch_work& work, io_error& error) {
+  if (open_for_reading(work.target, work.source, error)) {
+    return true;
+  }
+  if (error.not_found) {
+    const std::vector<std::string> others = names_in_other_case(work.target);
+    if (others.empty()) {
+      return false;
+    }
+    if (others.size() > 1) {
+      std::string listed;
+      for (const std::string& name : others) {
+        listed += (listed.empty() ? "" : ", ") + quoted(name);
+      }
+      console_write("  \n");
+      stop(work,
+           "Dispatch, there is no " + quoted(work.target) + ", and " + listed +
+               " differ from it only in letter case.",
+           nullptr,
+           "No file was changed. Rename the one the game uses to " + quoted(work.target) +
+               " and try again.");
+    }
+    work.target = others.front();
+    if (open_for_reading(work.target, work.source, error)) {
+      return true;
+    }
+    if (error.not_found) {
+      return false;
+    }
+  }
+  console_write("  \n");
+  stop(work, "Dispatch, " + quoted(work.target) + " is there but could not be opened.", &error, "");
+}
+
 }  // namespace
 
 int apply_patch(const char* file_name) {
@@ -96,29 +236,28 @@ int apply_patch(const char* file_name) {
 
   patch_work work;
   work.target = file_name;
-  work.backup = work.target + backup_suffix;
   io_error error;
 
-  if (!open_for_reading(work.target, work.source, error)) {
+  if (!find_target(work, error)) {
     console_write("  \n");
-    console_write("  [i] Umm... Sorry, but file " + quoted(work.target) + " doesn't exist.\n");
-    if (!error.not_found) {
-      // It is there but will not open: say why, or the player is left guessing.
-      say(describe(error));
-    }
+    console_write("  [i] Umm... Sorry, but file " + quoted(file_name) + " doesn't exist.\n");
     wait_for_enter();
     return 1;
   }
   // The probe only asks whether the file opens; reading starts afresh below.
   abandon_file(work.source);
+  work.backup = work.target + backup_suffix;
+  remove_leftovers(work);
 
   console_write("  \n");
-  console_write("  [i] Highway patrol looking for speeding bytes in " + quoted(work.target) + "\n");
+  console_write("  [i] Highway patrol looking for speeding bytes in \"");
+  console_write_unicode(work.target);
+  console_write("\"\n");
 
   std::int64_t count = 0;
   if (!count_in_target(work, count, error)) {
-    stop(work, {"Dispatch, " + quoted(work.target) + " could not be searched.", describe(error),
-                nothing_changed(work)});
+    stop(work, "Dispatch, " + quoted(work.target) + " could not be searched.", &error,
+         nothing_changed(work));
   }
   if (count != 1) {
     console_write("  [i] Dispatch, the bytes could not be found!\n");
@@ -128,29 +267,41 @@ int apply_patch(const char* file_name) {
   }
   console_write("  [i] Highway patrol has found and arrested the bytes!\n");
 
+  // From the first temporary file on, an interruption is held until the
+  // patch can stop with the folder as it was, or has finished.
+  hold_interruptions();
   if (!write_backup_copy(work, error)) {
-    stop(work, {"Dispatch, the backup " + quoted(work.backup) + " could not be made.",
-                describe(error), nothing_changed(work)});
+    stop(work, "Dispatch, the backup " + quoted(work.backup) + " could not be made.", &error,
+         nothing_changed(work));
   }
+  end_if_interrupted(work);
   std::int64_t replaced = 0;
   if (!write_patched_copy(work, replaced, error)) {
-    stop(work, {"Dispatch, the patched " + quoted(work.target) + " could not be written.",
-                describe(error), nothing_changed(work)});
+    stop(work, "Dispatch, the patched " + quoted(work.target) + " could not be written.", &error,
+         nothing_changed(work));
   }
   if (replaced != 1) {
     // The copy no longer holds what was counted: the file changed under us.
-    stop(work, {"Dispatch, " + quoted(work.target) + " changed while it was being patched.",
-                nothing_changed(work)});
+    stop(work, "Dispatch, " + quoted(work.target) + " changed while it was being patched.", nullptr,
+         nothing_changed(work));
   }
 
   if (!check_replaceable(work.target, error)) {
-    stop(work, {"Dispatch, " + quoted(work.target) + " is locked and cannot be patched.",
-                describe(error), nothing_changed(work)});
+    stop(work, "Dispatch, " + quoted(work.target) + " is locked and cannot be patched.", &error,
+         nothing_changed(work));
   }
+  if (!check_replaceable(work.backup, error)) {
+    stop(work, "Dispatch, the earlier backup " + quoted(work.backup) + " cannot be replaced.",
+         &error, nothing_changed(work));
+  }
+  end_if_interrupted(work);
+  // The renames are quick: once they begin, the patch is finished even if
+  // the player interrupts it.
+  work.renaming = true;
   const std::string backup_not_in_place =
       "Dispatch, the backup " + quoted(work.backup) + " could not be put in place.";
   if (!replace_file(work.backup_temporary, work.backup, error)) {
-    stop(work, {backup_not_in_place, describe(error), nothing_changed(work)});
+    stop(work, backup_not_in_place, &error, nothing_changed(work));
   }
   work.backup_temporary.clear();
   const std::string only_backup_replaced =
@@ -158,18 +309,20 @@ int apply_patch(const char* file_name) {
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
   if (!sync_folder_of(work.backup, error)) {
-    stop(work, {backup_not_in_place, describe(error), only_backup_replaced});
+    stop(work, backup_not_in_place, &error, only_backup_replaced);
   }
   if (!replace_file(work.target_temporary, work.target, error)) {
-    stop(work, {"Dispatch, " + quoted(work.target) + " could not be replaced.", describe(error),
-                only_backup_replaced});
+    stop(work, "Dispatch, " + quoted(work.target) + " could not be replaced.", &error,
+         only_backup_replaced);
   }
   work.target_temporary.clear();
   if (!sync_folder_of(work.target, error)) {
-    stop(work, {"Dispatch, the patch may not survive a power cut.", describe(error),
-                quoted(work.target) + " is patched and " + quoted(work.backup) +
-                    " holds the original, but only in the disk's cache."});
+    // The backup's rename was synced above; only the target's may be lost.
+    stop(work, "Dispatch, the patch may not survive a power cut.", &error,
+         quoted(work.backup) + " holds the original and is safe on disk; " + quoted(work.target) +
+             " is patched, but a power cut now could undo that.");
   }
+  release_interruptions();
 
   console_write("  [i] Perpetrating bytes sent to county jail, patch installed!\n");
   console_write("  [i] Press <ENTER> to exit. Drive safely!\n");

@@ -11,6 +11,8 @@ packages=(
   clang-format                        # the formatting check
   clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
   util-linux                          # setpriv, to test permissions as an ordinary user
+  ntfs-3g exfat-fuse exfatprogs       # file systems shared with Windows, mounted in the tests
+  fusefat dosfstools xfsprogs btrfs-progs
 )
 packages+=("$@")
 
