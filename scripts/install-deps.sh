@@ -11,6 +11,7 @@ packages=(
   clang-format                        # the formatting check
   clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
   util-linux                          # setpriv, to test permissions as an ordinary user
+  lintian                             # checks the .deb against Debian's rules
 )
 packages+=("$@")
 
