@@ -13,6 +13,7 @@ packages=(
   util-linux                          # setpriv, to test permissions as an ordinary user
   ntfs-3g exfat-fuse exfatprogs       # file systems shared with Windows, mounted in the tests
   fusefat dosfstools xfsprogs btrfs-progs
+  lintian                             # checks the .deb against Debian's rules
 )
 packages+=("$@")
 

@@ -21,6 +21,7 @@ run_suite() {
 echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_BENCH=ON
 (cd "$root/build" && cpack)
+lintian --fail-on error "$root"/build/camera-patch_*.deb
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
 echo "== fuzzing the matcher"
@@ -33,3 +34,22 @@ cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build --preset windows -j "$jobs"
 (cd "$root/build-windows" && cpack)
 ctest --preset windows -j "$jobs"
+
+echo "== the same bytes from another folder"
+# A copy of the sources elsewhere must build the very same programs: what
+# players download can then be checked against a build of the same commit.
+elsewhere="$(mktemp -d)/another/camera-patch"
+mkdir -p "$elsewhere"
+tar -C "$root" --exclude='./build*' --exclude=./.git --exclude=./demo -cf - . | tar -C "$elsewhere" -xf -
+cmake -S "$elsewhere" -B "$elsewhere/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=OFF >/dev/null
+cmake --build "$elsewhere/build" --target camera-patch -j "$jobs" >/dev/null
+(cd "$elsewhere" && cmake --preset windows -DCAMERA_PATCH_TESTS=OFF >/dev/null &&
+  cmake --build --preset windows -j "$jobs" >/dev/null)
+for program in build/camera-patch build-windows/camera-patch.exe; do
+  if ! cmp "$root/$program" "$elsewhere/$program"; then
+    echo "FAILED: $program built in $elsewhere differs from the one in $root" >&2
+    exit 1
+  fi
+done
+sha256sum "$root/build/camera-patch" "$root/build-windows/camera-patch.exe"
+rm -rf "${elsewhere%/another/camera-patch}"
