@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever this machine lacks to build and
-# test camera-patch. Safe to run again: it installs only what is missing.
+# test camera-patch; with --demo first, only what building and running the
+# program needs. Any other arguments are more packages to install. Safe to run
+# again: it installs only what is missing.
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config python3   # the build, and the end-to-end test driver
-  libgtest-dev                        # unit tests
-  libbenchmark-dev                    # the matcher benchmark, built to keep it compiling
-  strace                              # fault injection in the end-to-end tests
-  clang-format                        # the formatting check
-  clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
-  util-linux                          # setpriv, to test permissions as an ordinary user
-  ntfs-3g exfat-fuse exfatprogs       # file systems shared with Windows, mounted in the tests
-  fusefat dosfstools xfsprogs btrfs-progs
-  lintian                             # checks the .deb against Debian's rules
-)
+packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
+if [[ "${1-}" == --demo ]]; then
+  shift
+else
+  packages+=(
+    libgtest-dev                      # unit tests
+    libbenchmark-dev                  # the matcher benchmark, built to keep it compiling
+    strace                            # fault injection in the end-to-end tests
+    clang-format                      # the formatting check
+    clang libclang-rt-dev             # the matcher's fuzzer (libFuzzer): Debian's default clang
+                                      # and the runtime of that same version
+    util-linux                        # setpriv, to test permissions as an ordinary user
+    ntfs-3g exfat-fuse exfatprogs     # file systems shared with Windows, mounted in the tests
+    fusefat dosfstools xfsprogs btrfs-progs
+    lintian                           # checks the .deb against Debian's rules
+  )
+fi
 packages+=("$@")
 
 missing=()
@@ -34,5 +41,6 @@ if ((EUID != 0)); then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-# With the recommended packages: wine is only known to work with them.
-"${sudo[@]}" apt-get install -y -q "${missing[@]}"
+# With the recommended packages, whatever this machine's apt settings say:
+# wine is only known to work with them.
+"${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"

@@ -20,12 +20,19 @@ PAUSE = b"  [i] Press <ENTER> to exit."
 class Session:
     """One run of the program on its own terminal."""
 
-    def __init__(self, folder, **env_changes):
+    def __init__(self, folder, command=None, **env_changes):
+        command = command or harness.COMMAND
         env = harness.environment(**env_changes)
         self.pid, self.master = pty.fork()
         if self.pid == 0:
-            os.chdir(folder)
-            os.execve(harness.COMMAND[0], harness.COMMAND, env)
+            try:
+                os.chdir(folder)
+                os.execvpe(command[0], command, env)
+            except OSError as error:  # shown on the screen the test reports
+                os.write(2, f"{command[0]}: {error}\n".encode())
+            finally:
+                # A child that cannot start must not go on to run the tests a second time.
+                os._exit(127)
         self.screen = b""
 
     def read_until(self, text, timeout=10):
@@ -56,11 +63,34 @@ class Session:
     def type(self, keys):
         os.write(self.master, keys)
 
-    def finish(self):
-        while self.read_some(10):
+    def finish(self, timeout=60):
+        """Waits for the program to end, reading its screen meanwhile, and only
+        then closes the terminal: closed earlier, it hangs up on a program still
+        on its way out, which under wine takes a while. The end of the output
+        is no sign of the end: a program may let go of its terminal before it
+        ends, and wine's console and server may hold it open after."""
+        deadline = time.monotonic() + timeout
+        ended = os.pidfd_open(self.pid)
+        watched = [self.master, ended]
+        try:
+            while True:
+                remaining = deadline - time.monotonic()
+                ready, _, _ = select.select(watched, [], [], max(remaining, 0))
+                if ended in ready:
+                    break
+                if not ready:
+                    os.kill(self.pid, signal.SIGKILL)
+                    os.waitpid(self.pid, 0)
+                    os.close(self.master)
+                    raise AssertionError(f"never ended; screen: {self.screen[-400:]!r}")
+                if not self.read_some(0):  # no one has the terminal open now
+                    watched.remove(self.master)
+        finally:
+            os.close(ended)
+        _, status = os.waitpid(self.pid, 0)
+        while self.read_some(0):
             pass
         os.close(self.master)
-        _, status = os.waitpid(self.pid, 0)
         return status
 
 

@@ -2,6 +2,8 @@
 target that Windows would not let us replace."""
 import os
 import subprocess
+import termios
+import time
 
 import harness
 from harness import (BACKUP, BANNER, FOUND, LOOKING, MENU, PAUSE, REPLACED, SEARCH, TARGET,
@@ -25,13 +27,19 @@ class WineConsole(Session):
 
     def __init__(self, folder, code_page):
         program = "Z:" + harness.COMMAND[-1].replace("/", "\\")
-        script = f"chcp {code_page} >nul & {program}"
-        env = harness.environment()
-        self.pid, self.master = os.forkpty()
-        if self.pid == 0:
-            os.chdir(folder)
-            os.execvpe("wine", ["wine", "cmd", "/c", script], env)
-        self.screen = b""
+        super().__init__(folder, ["wine", "cmd", "/c", f"chcp {code_page} >nul & {program}"])
+
+    def type(self, keys, timeout=30):
+        # The console takes the terminal raw once the program first asks for
+        # keys. Keys typed before are cooked by the terminal, which turns Enter
+        # into a line feed that the console reads as Ctrl+J: the program would
+        # wait for its line's end for ever.
+        deadline = time.monotonic() + timeout
+        while termios.tcgetattr(self.master)[3] & termios.ICANON:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the console never read keys; screen: {self.screen[-400:]!r}")
+            self.read_some(0.05)
+        super().type(keys)
 
 
 class ConsoleTest(ScratchFolderTest):
