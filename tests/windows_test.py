@@ -2,6 +2,9 @@
 target that Windows would not let us replace."""
 import os
 import subprocess
+import termios
+import time
+import tty
 
 import harness
 from harness import (BACKUP, BANNER, FOUND, LOOKING, MENU, PAUSE, REPLACED, SEARCH, TARGET,
@@ -10,7 +13,7 @@ from terminal_test import Session
 
 PATCH_SCREEN = BANNER + MENU + BANNER + LOOKING + FOUND
 LOCKED = b'  [i] Dispatch, "VELORAC.EXE" is locked and cannot be patched.\n'
-READ_ONLY = b'  [i] Could not replace "VELORAC.EXE": it is marked read-only.\n'
+EARLIER_BACKUP = b'  [i] Dispatch, the earlier backup "VELORAC.EXE.bku" cannot be replaced.\n'
 NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
 
 # What wine's console puts on the Linux terminal behind it: UTF-8, and ANSI
@@ -19,19 +22,42 @@ MENU_BOTTOM = ("\u2514" + "\u2500" * 56 + "\u2518").encode()
 LIGHT_RED = b"\x1b[91m"
 
 
-class WineConsole(Session):
-    """The program in a Windows console, run from a cmd prompt that sets the
-    console's code page first."""
+# What the program's own interruption status, STATUS_CONTROL_C_EXIT, comes
+# to as the status of the wine process.
+INTERRUPTED = 0xC000013A & 0xFF
 
-    def __init__(self, folder, code_page):
+
+def read_only(name):
+    return (b'  [i] Could not replace "' + name.encode() + b'": it is marked read-only.\n'
+            b'  [i] To clear it, right-click "' + name.encode() +
+            b'", choose Properties and untick Read-only.\n')
+
+
+class WineConsole(Session):
+    """The program in a Windows console: run from a cmd prompt that sets the
+    console's code page first, or, without one, started by wine itself. The
+    terminal is raw, as wine's console expects: CR is the Enter key."""
+
+    def __init__(self, folder, code_page=None, **env_changes):
         program = "Z:" + harness.COMMAND[-1].replace("/", "\\")
-        script = f"chcp {code_page} >nul & {program}"
-        env = harness.environment()
+        command = ["wine", "cmd", "/c", f"chcp {code_page} >nul & {program}"]
+        if code_page is None:
+            command = harness.COMMAND
+        env = harness.environment(**env_changes)
         self.pid, self.master = os.forkpty()
         if self.pid == 0:
+            tty.setraw(0)
             os.chdir(folder)
-            os.execvpe("wine", ["wine", "cmd", "/c", script], env)
+            os.execvpe("wine", command, env)
         self.screen = b""
+
+    def interrupt(self):
+        """Ctrl-C as a terminal sends it; wine turns the SIGINT into the
+        console's Ctrl-C event."""
+        attributes = termios.tcgetattr(self.master)
+        attributes[3] |= termios.ISIG
+        termios.tcsetattr(self.master, termios.TCSANOW, attributes)
+        self.type(b"\x03")
 
 
 class ConsoleTest(ScratchFolderTest):
@@ -47,15 +73,48 @@ class ConsoleTest(ScratchFolderTest):
                 self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 0)
 
 
-class UnreplaceableTargetTest(ScratchFolderTest):
-    def test_a_read_only_target_is_refused_before_anything_changes(self):
-        original = harness.image()
-        self.put(TARGET, original, mode=0o444)
-        self.put(BACKUP, b"earlier backup")
-        status, out = run(self.folder, b"c\n\n")
+def has_locale(name):
+    listed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, text=True).stdout
+    return name.lower().replace("utf-8", "utf8") in listed.lower().split()
+
+
+class ConsoleTextTest(ScratchFolderTest):
+    def test_the_systems_reason_in_the_players_script(self):
+        if not has_locale("ru_RU.UTF-8"):
+            self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
+        self.put(TARGET, harness.image())
+        os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
+        refused = "Could not replace \"VELORAC.EXE.bku\": Доступ запрещён."
+
+        session = WineConsole(self.folder, 65001, LANG="ru_RU.UTF-8")
+        session.read_until(MENU_BOTTOM, timeout=30)
+        session.type(b"c\r")
+        session.read_until(PAUSE, timeout=30)
+        session.type(b"\r")
+        session.finish()
+        self.assertIn(refused.encode(), session.screen.replace(b"\x1b[?25h\x1b[?25l", b""))
+
+        # Redirected, the text stays code page 437, and letters it lacks are
+        # marked as missing.
+        status, out = run(self.folder, b"c\n\n", LANG="ru_RU.UTF-8")
         self.assertEqual(status, 1)
-        self.assertEqual(out, shown(PATCH_SCREEN + LOCKED + READ_ONLY + NOTHING_CHANGED + PAUSE))
-        self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
+        self.assertIn(refused.encode("cp437", "replace"), out)
+
+
+class UnreplaceableTargetTest(ScratchFolderTest):
+    def test_a_read_only_target_or_backup_is_refused_before_anything_changes(self):
+        original = harness.image()
+        for name, refusal in ((TARGET, LOCKED), (BACKUP, EARLIER_BACKUP)):
+            with self.subTest(read_only=name):
+                self.put(TARGET, original)
+                self.put(BACKUP, b"earlier backup")
+                os.chmod(self.path(name), 0o444)
+                status, out = run(self.folder, b"c\n\n")
+                self.assertEqual(status, 1)
+                self.assertEqual(out, shown(PATCH_SCREEN + refusal + read_only(name) +
+                                            NOTHING_CHANGED + PAUSE))
+                self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
+                os.chmod(self.path(name), 0o644)
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
         # The stand-in game is the program itself, with its own copy of the
@@ -82,6 +141,52 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         # Once the game is closed, the same file patches.
         self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
         self.assertEqual(self.contents(), {TARGET: patched(game), BACKUP: game})
+
+
+def attributes(folder, name):
+    """The letters wine's attrib shows for `name`: A, H, R, S."""
+    listed = subprocess.run(["wine", "cmd", "/c", "attrib", name], cwd=folder,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=harness.environment(), check=True).stdout
+    return set(listed.split(b"Z:")[0].decode().split())
+
+
+class WhatTheBackupKeepsTest(ScratchFolderTest):
+    def test_the_backup_keeps_the_times_and_the_hidden_attribute(self):
+        original = harness.image()
+        self.put(TARGET, original)
+        long_ago = 981173106  # 3 February 2001
+        os.utime(self.path(TARGET), (long_ago, long_ago))
+        subprocess.run(["wine", "cmd", "/c", "attrib", "+h", TARGET], cwd=self.folder,
+                       stdout=subprocess.DEVNULL, env=harness.environment(), check=True)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.assertEqual(os.stat(self.path(BACKUP)).st_mtime, long_ago)
+        self.assertIn("H", attributes(self.folder, BACKUP))
+
+
+class InterruptionTest(ScratchFolderTest):
+    def test_ctrl_c_during_the_patch_leaves_no_temporary_files(self):
+        # Large enough that the copies take a while, and found at once.
+        original = harness.image() + bytes(200 << 20)
+        self.put(TARGET, original)
+        session = WineConsole(self.folder)
+        session.read_until(MENU_BOTTOM, timeout=30)
+        session.type(b"c\r")
+        deadline = time.monotonic() + 30
+        while not any(".tmp-" in name for name in os.listdir(self.folder)):
+            self.assertLess(time.monotonic(), deadline, session.screen[-400:])
+            session.read_some(0.002)
+        session.interrupt()
+        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), INTERRUPTED)
+        # Caught in the copies, the folder is as before; in the renames,
+        # the patch is finished. Either way nothing temporary is left.
+        left = self.contents()
+        self.assertIn(sorted(left), ([TARGET], [TARGET, BACKUP]))
+        if BACKUP in left:
+            self.assertTrue(left[TARGET] == patched(original) and left[BACKUP] == original)
+        else:
+            self.assertTrue(left[TARGET] == original)
 
 
 if __name__ == "__main__":
