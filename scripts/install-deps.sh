@@ -11,6 +11,7 @@ packages=(
   clang-format                        # the formatting check
   clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
   util-linux                          # setpriv, to test permissions as an ordinary user
+  locales                             # a Russian locale, for the system's reasons in Cyrillic under wine
 )
 packages+=("$@")
 
@@ -20,16 +21,27 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo=()
 if ((EUID != 0)); then
   sudo=(sudo)
 fi
+
+# Wine shows Cyrillic only when the Linux side has a locale that holds it.
+add_locale() {
+  if ! grep -qix "$1" <<<"$(locale -a)"; then
+    "${sudo[@]}" sed -i "s/^# *$2/$2/" /etc/locale.gen
+    "${sudo[@]}" locale-gen
+  fi
+}
+
+if ((${#missing[@]} == 0)); then
+  add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 # With the recommended packages: wine is only known to work with them.
 "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
