@@ -426,8 +426,7 @@ namespace {
 // A file system that keeps no such times or attributes of its own (some
 // network shares) gets a backup without them, as it would from any copy.
 bool unsupported_here(DWORD code) {
-  return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
-         code == ERROR_INVALID_FUNCTION;
+  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
 }
 
 }  // namespace
@@ -449,8 +448,13 @@ bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& e
   // did. Read-only does not: a read-only game file is refused before
   // anything is renamed, and a read-only backup would only stand in the way
   // of the next patch.
+  // "Normal" stands only alone, as the mark of no attributes at all.
   constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  times.FileAttributes = (copy.FileAttributes & ~carried) | (original.FileAttributes & carried);
+  times.FileAttributes = (copy.FileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
+                         (original.FileAttributes & carried);
+  if (times.FileAttributes == 0) {
+    times.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
   if (!SetFileInformationByHandle(handle_of(to), FileBasicInfo, &times, sizeof times)) {
     return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
   }
@@ -460,7 +464,7 @@ bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& e
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
   names.clear();
   const std::size_t slash = name.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
   std::wstring pattern;
   if (!to_wide(folder, pattern)) {
     return fail(error, "list the folder", folder);
