@@ -214,8 +214,20 @@ bool check_replaceable(const std::string& name, io_error& error) {
 }
 
 bool replace_file(const std::string& from, const std::string& to, io_error& error) {
+  struct stat before;
+  const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
     return fail(error, "replace", to);
+  }
+  // Some FUSE file systems (fusefat) stamp a renamed file with the time of
+  // the rename, which would take the backup's time from it. Putting it back
+  // is a courtesy, as in copy_times_and_attributes: the rename stands.
+  struct stat after;
+  if (stamped && lstat(to.c_str(), &after) == 0 &&
+      (after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)) {
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   return true;
 }

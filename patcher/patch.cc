@@ -240,7 +240,7 @@ int apply_patch(const char* file_name) {
 
   if (!find_target(work, error)) {
     console_write("  \n");
-    console_write("  [i] Umm... Sorry, but file " + quoted(work.target) + " doesn't exist.\n");
+    console_write("  [i] Umm... Sorry, but file " + quoted(file_name) + " doesn't exist.\n");
     wait_for_enter();
     return 1;
   }

@@ -15,9 +15,11 @@ inline constexpr unsigned char replacement_bytes[pattern_length] = {0x89, 0xF2, 
 inline constexpr char backup_suffix[] = ".bku";
 
 // Patches `file_name` in the current folder, talking to the player as it goes.
-// Returns 1 when the file cannot be opened and 0 after a successful patch.
-// When the search bytes are not there exactly once, or the file system fails
-// the patch, it ends the process with status 1 after the player's pause.
+// A name in other letter case stands in for it when only one such is there.
+// Returns 1 when there is no such file and 0 after a successful patch. When
+// the file will not open, the search bytes are not there exactly once, or
+// the file system fails the patch, it ends the process with status 1 after
+// the player's pause; an interruption ends it as the signal would.
 int apply_patch(const char* file_name);
 
 // Reads `in` to its end and counts the leftmost non-overlapping occurrences

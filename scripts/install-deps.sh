@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev            # the matcher's fuzzer (libFuzzer)
   util-linux                          # setpriv, to test permissions as an ordinary user
   locales                             # a Russian locale, for the system's reasons in Cyrillic under wine
+  ntfs-3g exfat-fuse exfatprogs       # file systems shared with Windows, mounted in the tests
+  fusefat dosfstools xfsprogs btrfs-progs
 )
 packages+=("$@")
 

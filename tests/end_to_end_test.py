@@ -4,7 +4,7 @@ import os
 import stat
 import subprocess
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND,
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND, PAUSE,
                      SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
                      patched, run, shown)
 import harness
@@ -137,6 +137,36 @@ class PatchTest(ScratchFolderTest):
         self.assertEqual(status, 1)
         self.assertEqual(out, shown(PATCH_SCREEN + NOT_FOUND))
         self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+    def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
+        original = image()
+        self.put("velorac.exe", original)
+        status, out = run(self.folder, b"c\n\n")
+        if harness.WINDOWS:
+            # The file system ignores case: the name asked for opens it.
+            self.assertEqual(status, 0)
+            return
+        self.assertEqual(status, 0)
+        self.assertEqual(out, shown(PATCH_SCREEN.replace(b'"VELORAC.EXE"', b'"velorac.exe"') +
+                                    FOUND + INSTALLED))
+        self.assertEqual(self.contents(),
+                         {"velorac.exe": patched(original), "velorac.exe.bku": original})
+
+        # Two candidates and no exact name: nothing is chosen and nothing changes.
+        self.put("Velorac.Exe", original)
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 1)
+        self.assertTrue(out.endswith(
+            b'  \n  [i] Dispatch, there is no "VELORAC.EXE", and "Velorac.Exe", "velorac.exe" '
+            b'differ from it only in letter case.\n  [i] No file was changed. Rename the one '
+            b'the game uses to "VELORAC.EXE" and try again.\n' + PAUSE), out[-300:])
+        self.assertEqual(len(self.contents()), 3)
+
+        # The exact name wins over the others.
+        self.put(TARGET, original)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertEqual(self.contents()[BACKUP], original)
+        self.assertEqual(self.contents()["Velorac.Exe"], original)
 
     def test_occurrences_across_the_read_block_boundary(self):
         block = 1 << 20

@@ -5,6 +5,7 @@ patched, a patched target has a complete backup beside it, an earlier backup
 gives way only to a complete new one, and no failure is reported as success."""
 import os
 import re
+import signal
 import sys
 import tempfile
 
@@ -14,8 +15,8 @@ from harness import (BACKUP, INSTALLED, PAUSE, TARGET, ScratchFolderTest, image,
 # The error each kind of call fails with: what a full disk, a failing disk or
 # a permission taken away would give it.
 ERRORS = {"openat": "EACCES", "newfstatat": "EIO", "read": "EIO", "write": "ENOSPC",
-          "sync_file_range": "EIO", "fchmod": "EPERM", "fsync": "EIO", "close": "EIO",
-          "rename": "EACCES"}
+          "sync_file_range": "EIO", "fchmod": "EIO", "utimensat": "EIO", "fsync": "EIO",
+          "close": "EIO", "rename": "EACCES", "getdents64": "EIO"}
 CALL = re.compile(r"^(\w+)\((.*)$")
 EARLIER_BACKUP = b"an earlier backup, from another version of the game"
 NOT_THERE = b"doesn't exist.\n"
@@ -77,22 +78,23 @@ class FaultMatrixTest(ScratchFolderTest):
             self.kept += 1
             return
         # A failure is told, temporary files are gone, and status 0 comes
-        # only with a patch or with the target seeming not to be there.
+        # only with a patch: a target that is there is never "not there".
         self.assertLessEqual(set(files), {TARGET, BACKUP}, "temporary file left behind")
         self.assertTrue(out.endswith(shown(PAUSE)) or out.endswith(shown(INSTALLED)))
+        self.assertNotIn(shown(NOT_THERE), out)
         if status == 0:
-            self.assertTrue(target == patched(self.original) or
-                            (shown(NOT_THERE) in out and backup == earlier_backup))
+            self.assertEqual(target, patched(self.original))
         else:
             self.assertEqual(status, 1)
             self.assertNotIn(shown(INSTALLED[:40]), out)
         self.kept += 1
 
     def check_next_run(self):
-        """Whatever a killed run left behind, the next run works."""
+        """Whatever a killed run left behind, the next run works and clears it."""
         before = self.contents()[TARGET]
         status, _ = run(self.folder, b"c\n\n")
         after = self.contents()
+        self.assertEqual(set(after), {TARGET, BACKUP}, "leftovers not cleared")
         if before == self.original:
             self.assertEqual(status, 0)
             self.assertEqual((after[TARGET], after[BACKUP]),
@@ -123,6 +125,28 @@ class FaultMatrixTest(ScratchFolderTest):
 
     def test_a_kill_at_every_call_keeps_the_promise(self):
         self.run_matrix(lambda name: "signal=SIGKILL", killed=True)
+
+    def test_an_interruption_at_every_call_leaves_the_folder_whole(self):
+        """Ctrl-C, a closed terminal or a polite kill, delivered at each call:
+        the program dies of it, leaving the folder as it was or fully patched,
+        and never a temporary file."""
+        signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+        for earlier_backup in (None, EARLIER_BACKUP):
+            self.prepare(earlier_backup)
+            for i, (name, nth) in enumerate(patch_calls(self.folder)):
+                sent = signals[i % len(signals)]
+                with self.subTest(call=name, nth=nth, signal=sent.name):
+                    self.prepare(earlier_backup)
+                    inject = f"inject={name}:signal={sent.name}:when={nth}"
+                    status, _ = run(self.folder, b"c\n\n",
+                                    wrapper=["strace", "-qq", "-o", "/dev/null", "-e", inject])
+                    self.assertEqual(status, -sent)
+                    files = self.contents()
+                    self.assertLessEqual(set(files), {TARGET, BACKUP}, "temporary file left")
+                    self.assertTrue((files.get(TARGET), files.get(BACKUP)) in
+                                    ((self.original, earlier_backup),
+                                     (patched(self.original), self.original)),
+                                    "the folder is neither as it was nor fully patched")
 
 
 if __name__ == "__main__":

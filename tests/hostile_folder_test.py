@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 import harness
-from harness import (BACKUP, BANNER, MENU, MISSING, PAUSE, TARGET, ScratchFolderTest, image,
+from harness import (BACKUP, BANNER, MENU, PAUSE, TARGET, ScratchFolderTest, image,
                      main, patched, run, shown)
 
 SEARCH_FAILED = b'  [i] Dispatch, "VELORAC.EXE" could not be searched.\n'
@@ -110,8 +110,8 @@ class PermissionTest(ScratchFolderTest):
         os.chmod(place, 0o755)
         self.program = [shutil.copy(harness.COMMAND[0], place)]
 
-    def run_as_user(self):
-        return run(self.folder, b"c\n\n", wrapper=self.user, command=self.program)
+    def run_as_user(self, folder=None):
+        return run(folder or self.folder, b"c\n\n", wrapper=self.user, command=self.program)
 
     def test_an_unreadable_target_is_a_failure_with_the_reason(self):
         self.put(TARGET, image(), mode=0)
@@ -123,21 +123,30 @@ class PermissionTest(ScratchFolderTest):
         self.assertEqual(sorted(os.listdir(self.folder)), [TARGET])
 
     def test_a_read_only_folder_changes_nothing(self):
+        # Named in the player's language; "ó" holds the byte that code page
+        # 437 draws as a box line, so only the name as it is will match.
+        game = os.path.join(self.folder, "Spiele für Velomira ó")
+        os.mkdir(game)
         original = image()
-        self.put(TARGET, original, mode=0o666)
-        self.put(BACKUP, b"earlier", mode=0o666)
-        os.chmod(self.folder, 0o555)
-        self.addCleanup(os.chmod, self.folder, 0o755)
-        status, out = self.run_as_user()
+        for name, data in {TARGET: original, BACKUP: b"earlier"}.items():
+            with open(os.path.join(game, name), "wb") as f:
+                f.write(data)
+            os.chmod(os.path.join(game, name), 0o666)
+        os.chmod(game, 0o555)
+        self.addCleanup(os.chmod, game, 0o755)
+        status, out = self.run_as_user(game)
         self.assertEqual(status, 1)
         self.assertIn(shown(b'  [i] Dispatch, the backup "VELORAC.EXE.bku" could not be made.\n'
-                            b'  [i] Could not create a file in "' +
-                            os.path.realpath(self.folder).encode() + b'": Permission denied.\n'
+                            b'  [i] Could not create a file in "') +
+                      os.path.realpath(game).encode() +
+                      shown(b'": Permission denied.\n'
                             b"  [i] You need write permission on this folder, or run the "
                             b"program as the folder's owner.\n" + NOTHING_CHANGED + PAUSE), out)
-        self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier"})
-        self.assertEqual(stat.S_IMODE(os.stat(self.folder).st_mode), 0o555)
-
+        self.assertEqual(sorted(os.listdir(game)), [TARGET, BACKUP])
+        for name, data in {TARGET: original, BACKUP: b"earlier"}.items():
+            with open(os.path.join(game, name), "rb") as f:
+                self.assertTrue(f.read() == data, name + " changed")
+        self.assertEqual(stat.S_IMODE(os.stat(game).st_mode), 0o555)
 
 if __name__ == "__main__":
     main()

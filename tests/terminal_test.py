@@ -100,6 +100,35 @@ class TerminalTest(ScratchFolderTest):
         self.assertEqual(os.waitstatus_to_exitcode(status), -signal.SIGINT)
         self.assertIn(RESET, session.screen[session.screen.index(MENU_BOTTOM):])
 
+    def test_an_interrupted_patch_leaves_the_folder_as_it_was(self):
+        # Large enough that the copies are still being written when the
+        # signal comes; sparse, so it costs no disk to make.
+        size = 128 << 20
+        with open(self.path(TARGET), "wb") as f:
+            f.seek(size - 4096)
+            f.write(SEARCH)
+        for sent in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sent.name):
+                session = Session(self.folder, TERM="xterm", NO_COLOR=None)
+                session.read_until(MENU_BOTTOM)
+                session.type(b"c\r")
+                deadline = time.monotonic() + 30
+                while not any(".tmp-" in name for name in os.listdir(self.folder)):
+                    self.assertLess(time.monotonic(), deadline, "no temporary file appeared")
+                    time.sleep(0.001)
+                if sent == signal.SIGINT:
+                    session.type(b"\x03")
+                else:
+                    os.kill(session.pid, sent)
+                status = session.finish()
+                self.assertEqual(os.waitstatus_to_exitcode(status), -sent)
+                self.assertTrue(session.screen.endswith(RESET), session.screen[-80:])
+                # Stopped in the middle of the copy, so nothing was changed.
+                self.assertEqual(os.listdir(self.folder), [TARGET])
+                with open(self.path(TARGET), "rb") as f:
+                    f.seek(size - 4096)
+                    self.assertEqual(f.read(), SEARCH)
+
     def test_no_colour_and_dumb_terminals(self):
         session = Session(self.folder, TERM="xterm", NO_COLOR="1")
         screen = session.read_until(MENU_BOTTOM)
