@@ -25,8 +25,7 @@ constexpr int busy_attempts = 8;
 constexpr DWORD busy_pause_ms = 125;
 
 constexpr char administrator_advice[] =
-    "Games under Program Files need the patch run as administrator: right-click it and choose "
-    "Run as administrator.";
+    "Under Program Files, run this program as administrator (right-click it).";
 
 bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
   const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, nullptr, 0,
@@ -331,8 +330,7 @@ bool check_replaceable(const std::string& name, io_error& error) {
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     fail_with(error, "replace", name, "it is marked read-only");
-    error.advice =
-        "To clear it, right-click \"" + name + "\", choose Properties and untick Read-only.";
+    error.advice = "Right-click \"" + name + "\", choose Properties and untick Read-only.";
     return false;
   }
   // A running game keeps its file open; so may a virus scanner, for a moment,

@@ -29,7 +29,7 @@ INTERRUPTED = 0xC000013A & 0xFF
 
 def read_only(name):
     return (b'  [i] Could not replace "' + name.encode() + b'": it is marked read-only.\n'
-            b'  [i] To clear it, right-click "' + name.encode() +
+            b'  [i] Right-click "' + name.encode() +
             b'", choose Properties and untick Read-only.\n')
 
 
@@ -116,6 +116,19 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                                             NOTHING_CHANGED + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
+
+    def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
+        # Wine refuses what Linux refuses; an immutable folder refuses even root.
+        original = harness.image()
+        self.put(TARGET, original)
+        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("chattr +i is not allowed here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 1)
+        self.assertIn(shown(b'  [i] Under Program Files, run this program as administrator'
+                            b' (right-click it).\n' + NOTHING_CHANGED), out)
+        self.assertEqual(self.contents(), {TARGET: original})
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
         # The stand-in game is the program itself, with its own copy of the
