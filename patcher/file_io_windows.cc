@@ -369,12 +369,25 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
   const bool is_backup =
       to.size() > std::size(backup_suffix) - 1 &&
       to.compare(to.size() - (std::size(backup_suffix) - 1), std::string::npos, backup_suffix) == 0;
-  const bool done = is_backup || !exists(wide_to) ? move_over(wide_from, wide_to)
-                                                  : replace_keeping_identity(wide_from, wide_to);
-  if (!done) {
-    return fail(error, "replace", to);
+  if (is_backup || !exists(wide_to)) {
+    return move_over(wide_from, wide_to) || fail(error, "replace", to);
   }
-  return true;
+  if (replace_keeping_identity(wide_from, wide_to)) {
+    return true;
+  }
+  fail(error, "replace", to);
+  if (!exists(wide_to)) {
+    // ReplaceFileW took the game's file away, and the patched one would not
+    // take its place. The backup, put in place before the game's file is
+    // replaced, is the original byte for byte: a copy of it puts the game
+    // back as it was.
+    std::wstring wide_backup;
+    if (!to_wide(to + backup_suffix, wide_backup) ||
+        !CopyFileW(wide_backup.c_str(), wide_to.c_str(), TRUE)) {
+      error.advice = "Copy \"" + to + backup_suffix + "\" to \"" + to + "\" to get the game back.";
+    }
+  }
+  return false;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {
