@@ -1,5 +1,6 @@
-"""The Windows build under wine: the program in a console of its own, and a
-target that Windows would not let us replace."""
+"""The Windows build under wine: the program in a console of its own, in the
+player's script; targets and folders that Windows would not let us replace;
+what the backup keeps; and a Ctrl-C in the middle of a patch."""
 import os
 import subprocess
 import termios
@@ -20,7 +21,6 @@ NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
 # colours for the console's.
 MENU_BOTTOM = ("\u2514" + "\u2500" * 56 + "\u2518").encode()
 LIGHT_RED = b"\x1b[91m"
-
 
 # What the program's own interruption status, STATUS_CONTROL_C_EXIT, comes
 # to as the status of the wine process.
