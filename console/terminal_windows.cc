@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "console/terminal.hpp"
@@ -26,31 +28,20 @@ void run_console_command(const char* command) {
   (void)system(command);
 }
 
-bool from_program_code_page(std::string_view text, std::wstring& wide) {
+bool widen(UINT code_page, std::string_view text, std::wstring& wide) {
   const int length = static_cast<int>(text.size());
-  const int wide_length =
-      MultiByteToWideChar(program_code_page, 0, text.data(), length, nullptr, 0);
+  const int wide_length = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
   if (wide_length <= 0) {
     return false;
   }
   wide.assign(static_cast<std::size_t>(wide_length), L'\0');
-  return MultiByteToWideChar(program_code_page, 0, text.data(), length, wide.data(), wide_length) ==
+  return MultiByteToWideChar(code_page, 0, text.data(), length, wide.data(), wide_length) ==
          wide_length;
 }
 
 // The console's own code page may be anything (often 850 or 65001), so the
 // text goes in as UTF-16, which every console shows as it is.
-void write_to_console(std::string_view text) {
-  if (text.empty()) {
-    return;
-  }
-  std::wstring wide;
-  if (!from_program_code_page(text, wide)) {
-    // Without the code page the bytes still carry every letter and digit.
-    DWORD written = 0;
-    (void)WriteConsoleA(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
+void write_wide(const std::wstring& wide) {
   const wchar_t* rest = wide.data();
   DWORD left = static_cast<DWORD>(wide.size());
   while (left > 0) {
@@ -62,6 +53,41 @@ void write_to_console(std::string_view text) {
     rest += written;
     left -= written;
   }
+}
+
+void write_bytes(std::string_view text) {
+  // Text mode turns each "\n" into CR LF. A failing pipe or file has nowhere
+  // to be reported, as with every console write.
+  (void)fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// Interruptions, as the console reports them: on a thread of their own,
+// while the program goes on. The lock keeps a report and the patch's
+// release of them from crossing.
+SRWLOCK interruption_lock = SRWLOCK_INIT;
+bool handler_installed = false;
+bool holding = false;
+std::atomic<bool> pending{false};
+
+BOOL WINAPI on_interruption(DWORD event) {
+  (void)event;
+  AcquireSRWLockExclusive(&interruption_lock);
+  const bool held = holding;
+  if (held) {
+    pending = true;
+  }
+  ReleaseSRWLockExclusive(&interruption_lock);
+  if (!held) {
+    // Not in a patch: the system's own handling ends the program at once.
+    return FALSE;
+  }
+  // The patch sees the report between steps and ends the process itself,
+  // once its files are in order. Returning would let the system end it
+  // first when the window is being closed, so this thread waits for that
+  // end; the system still ends the process about five seconds after a
+  // close, which the patch's clean-up fits well within.
+  Sleep(INFINITE);
+  return TRUE;
 }
 
 }  // namespace
@@ -83,23 +109,64 @@ void clear_screen() {
 }
 
 void console_write(std::string_view text) {
-  if (is_console) {
-    write_to_console(text);
-    return;
+  std::wstring wide;
+  if (!is_console || text.empty()) {
+    write_bytes(text);
+  } else if (widen(program_code_page, text, wide)) {
+    write_wide(wide);
+  } else {
+    // Without the code page the bytes still carry every letter and digit.
+    DWORD written = 0;
+    (void)WriteConsoleA(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
-  // Text mode turns each "\n" into CR LF. A failing pipe or file has nowhere
-  // to be reported, as with every console write.
-  (void)fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void console_flush() { fflush(stdout); }
 
-void console_write_unicode(std::string_view utf8) { console_write(utf8); }
+void console_write_unicode(std::string_view utf8) {
+  std::wstring wide;
+  if (utf8.empty() || !widen(CP_UTF8, utf8, wide)) {
+    return;
+  }
+  if (is_console) {
+    write_wide(wide);
+    return;
+  }
+  // Redirected output stays code page 437; a letter it lacks becomes its
+  // nearest look-alike there, or a question mark.
+  const int length = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(program_code_page, 0, wide.data(), length, nullptr, 0, "?", nullptr);
+  std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  if (size > 0 && WideCharToMultiByte(program_code_page, 0, wide.data(), length, narrow.data(),
+                                      size, "?", nullptr) == size) {
+    write_bytes(narrow);
+  } else {
+    write_bytes(utf8);
+  }
+}
 
-void hold_interruptions() {}
+void hold_interruptions() {
+  if (!handler_installed) {
+    // Without the handler an interruption still ends the program at once, as
+    // it always did; nothing to tell the player.
+    handler_installed = SetConsoleCtrlHandler(on_interruption, TRUE) != 0;
+  }
+  AcquireSRWLockExclusive(&interruption_lock);
+  holding = true;
+  ReleaseSRWLockExclusive(&interruption_lock);
+}
 
-bool interruption_pending() { return false; }
+bool interruption_pending() { return pending; }
 
 void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
-void release_interruptions() {}
+void release_interruptions() {
+  AcquireSRWLockExclusive(&interruption_lock);
+  holding = false;
+  const bool came = pending;
+  ReleaseSRWLockExclusive(&interruption_lock);
+  if (came) {
+    end_interrupted();
+  }
+}

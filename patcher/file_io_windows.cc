@@ -6,16 +6,37 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "patcher/file_io.hpp"
+#include "patcher/patch.hpp"
 
 namespace {
 
-// The reasons go out through the console, which takes code page 437 text.
-constexpr UINT message_code_page = 437;
 // ReadFile and WriteFile count in 32 bits; stay well inside that.
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
 constexpr int temporary_name_attempts = 100;
+// A virus scanner opens each file that was just closed, for a moment; a
+// rename that meets it is tried again for about a second before we give up.
+constexpr int busy_attempts = 8;
+constexpr DWORD busy_pause_ms = 125;
+
+constexpr char administrator_advice[] =
+    "Under Program Files, run this program as administrator (right-click it).";
+
+bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
+  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, nullptr, 0,
+                                       nullptr, nullptr);
+  if (size <= 0) {
+    return false;
+  }
+  utf8.assign(static_cast<std::size_t>(size), '\0');
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, utf8.data(), size,
+                             nullptr, nullptr) == size;
+}
 
 std::string system_reason(DWORD code) {
   wchar_t* text = nullptr;
@@ -32,12 +53,10 @@ std::string system_reason(DWORD code) {
                            wide.back() == L' ')) {
     wide.pop_back();
   }
-  const int wide_length = static_cast<int>(wide.size());
-  const int size = WideCharToMultiByte(message_code_page, 0, wide.data(), wide_length, nullptr, 0,
-                                       nullptr, nullptr);
-  std::string reason(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  if (size <= 0 || WideCharToMultiByte(message_code_page, 0, wide.data(), wide_length,
-                                       reason.data(), size, nullptr, nullptr) != size) {
+  // Kept in the system's own language and script: the console shows it as
+  // it is, and only redirected output narrows it to code page 437.
+  std::string reason;
+  if (wide.empty() || !to_utf8(wide.data(), static_cast<int>(wide.size()), reason)) {
     char number[32];
     std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
     return number;
@@ -52,6 +71,7 @@ bool fail(io_error& error, const char* action, const std::string& file) {
   error.file = file;
   error.reason = system_reason(code);
   error.not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  error.advice.clear();
   return false;
 }
 
@@ -59,6 +79,7 @@ bool fail_with(io_error& error, const char* action, const std::string& file, con
   error.action = action;
   error.file = file;
   error.reason = reason;
+  error.advice.clear();
   return false;
 }
 
@@ -82,19 +103,89 @@ void hold(open_file& file, HANDLE handle, const std::string& name) {
 }
 
 // Eight hex digits that differ between runs and between tries; CREATE_NEW,
-// not this number, is what keeps two files apart.
+// not this number, is what keeps two files apart. The try is added to the
+// digits themselves, so that tries within one tick of the clock still get
+// names of their own.
 std::string temporary_suffix(unsigned attempt) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   const unsigned long long mixed =
       (static_cast<unsigned long long>(now.QuadPart) ^
        (static_cast<unsigned long long>(GetCurrentProcessId()) << 20)) *
-          0x9E3779B97F4A7C15ull +
-      attempt;
+      0x9E3779B97F4A7C15ull;
+  const unsigned long digits = static_cast<unsigned long>(((mixed >> 32) + attempt) & 0xFFFFFFFFu);
   char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%08lx",
-                static_cast<unsigned long>((mixed >> 32) & 0xFFFFFFFFu));
+  std::snprintf(suffix, sizeof suffix, ".tmp-%08lx", digits);
   return suffix;
+}
+
+bool is_busy(DWORD code) {
+  // A sharing violation is someone holding the file. Access denied is too,
+  // here: check_replaceable has just opened the name for writing and
+  // deleting, so a refusal now comes from a file a scanner still has open
+  // or a deletion still pending, not from the file's rights.
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
+         code == ERROR_LOCK_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+bool exists(const std::wstring& name) {
+  if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return true;
+  }
+  const DWORD code = GetLastError();
+  return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
+}
+
+// A plain rename over whatever is at `to`. Write-through: the call returns
+// only once the rename is on the disk.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (!is_busy(code) || attempt >= busy_attempts) {
+      SetLastError(code);
+      return false;
+    }
+    Sleep(busy_pause_ms);
+  }
+}
+
+// Puts `from` in the place of the existing `to` and lets it take over the
+// identity of `to`: its attributes, access rules, creation time and short
+// name stay those of the game's file.
+bool replace_keeping_identity(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 1;; ++attempt) {
+    // Without a name for a backup of its own, ReplaceFileW renames `from`
+    // over `to` in one step. Access rules that cannot be carried over (a
+    // folder shared from elsewhere) are no reason to fail the patch.
+    if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                     nullptr)) {
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (!exists(to)) {
+      // A partial failure (ERROR_UNABLE_TO_MOVE_REPLACEMENT, and _2) can take
+      // `to` away and leave `from` under its own name. The player must not be
+      // left without the game's file: finish with a plain rename.
+      return move_over(from, to);
+    }
+    if (is_busy(code)) {
+      if (attempt >= busy_attempts) {
+        SetLastError(code);
+        return false;
+      }
+      Sleep(busy_pause_ms);
+      continue;
+    }
+    // Any other refusal leaves both files under their own names. Some file
+    // systems (FAT drives, some network shares) cannot do what ReplaceFileW
+    // asks of them; the plain rename still puts the patch in place, only
+    // without the old file's identity.
+    return move_over(from, to);
+  }
 }
 
 }  // namespace
@@ -152,7 +243,11 @@ bool create_temporary_beside(const std::string& final_name, open_file& file, io_
     const bool taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
     if (!taken || attempt + 1 >= temporary_name_attempts) {
       SetLastError(code);
-      return fail(error, "create", name);
+      fail(error, "create", name);
+      if (code == ERROR_ACCESS_DENIED) {
+        error.advice = administrator_advice;
+      }
+      return false;
     }
   }
 }
@@ -225,22 +320,38 @@ bool check_replaceable(const std::string& name, io_error& error) {
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) {
+      // Nothing there yet (the first backup): the rename simply creates it.
+      return true;
+    }
+    SetLastError(code);
     return fail(error, "examine", name);
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    return fail_with(error, "replace", name, "it is marked read-only");
+    fail_with(error, "replace", name, "it is marked read-only");
+    error.advice = "Right-click \"" + name + "\", choose Properties and untick Read-only.";
+    return false;
   }
-  // A running game keeps its file open; so may a virus scanner or an editor.
-  // Asking for the file to ourselves is refused while anyone holds it.
-  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return fail(error, "replace", name);
+  // A running game keeps its file open; so may a virus scanner, for a moment,
+  // or an editor. Asking for the file to ourselves is refused while anyone
+  // holds it.
+  for (int attempt = 1;; ++attempt) {
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      if (!CloseHandle(handle)) {
+        return fail(error, "close", name);
+      }
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
+      SetLastError(code);
+      return fail(error, "replace", name);
+    }
+    Sleep(busy_pause_ms);
   }
-  if (!CloseHandle(handle)) {
-    return fail(error, "close", name);
-  }
-  return true;
 }
 
 bool replace_file(const std::string& from, const std::string& to, io_error& error) {
@@ -249,21 +360,69 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
   if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
     return fail(error, "replace", to);
   }
-  // Write-through: the call returns only once the rename is on the disk.
-  if (!MoveFileExW(wide_from.c_str(), wide_to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return fail(error, "replace", to);
+  // The patched game's file keeps what Windows knows of the original: its
+  // attributes, access rules and creation time. The backup is different: it
+  // already carries the original's times and attributes, given to it by
+  // copy_times_and_attributes, and ReplaceFileW would swap them for those
+  // of the earlier backup it replaces; so it is renamed plainly. So is a
+  // first file at a name, where there is no identity to keep.
+  const bool is_backup =
+      to.size() > std::size(backup_suffix) - 1 &&
+      to.compare(to.size() - (std::size(backup_suffix) - 1), std::string::npos, backup_suffix) == 0;
+  if (is_backup || !exists(wide_to)) {
+    return move_over(wide_from, wide_to) || fail(error, "replace", to);
   }
-  return true;
+  if (replace_keeping_identity(wide_from, wide_to)) {
+    return true;
+  }
+  fail(error, "replace", to);
+  if (!exists(wide_to)) {
+    // ReplaceFileW took the game's file away, and the patched one would not
+    // take its place. The backup, put in place before the game's file is
+    // replaced, is the original byte for byte: a copy of it puts the game
+    // back as it was.
+    std::wstring wide_backup;
+    if (!to_wide(to + backup_suffix, wide_backup) ||
+        !CopyFileW(wide_backup.c_str(), wide_to.c_str(), TRUE)) {
+      error.advice = "Copy \"" + to + backup_suffix + "\" to \"" + to + "\" to get the game back.";
+    }
+  }
+  return false;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {
-  // Nothing left to do: every rename went through MOVEFILE_WRITE_THROUGH,
-  // which flushes it before returning. Windows has no call to sync a folder
-  // short of flushing the whole volume, which needs administrator rights.
-  (void)name;
-  (void)error;
-  return true;
+  // Windows has no call to sync a folder short of flushing the whole volume,
+  // which needs administrator rights; MOVEFILE_WRITE_THROUGH promises this
+  // only for moves between drives, and ReplaceFileW has no such flag. On
+  // NTFS, flushing the renamed file also writes the journal, which holds the
+  // rename, to the disk.
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return fail(error, "sync", name);
+  }
+  for (int attempt = 1;; ++attempt) {
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD code = GetLastError();
+      if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
+        SetLastError(code);
+        return fail(error, "sync", name);
+      }
+      Sleep(busy_pause_ms);
+      continue;
+    }
+    if (!FlushFileBuffers(handle)) {
+      fail(error, "sync", name);
+      CloseHandle(handle);
+      return false;
+    }
+    if (!CloseHandle(handle)) {
+      return fail(error, "close", name);
+    }
+    return true;
+  }
 }
 
 void remove_quietly(const std::string& name) {
@@ -273,16 +432,78 @@ void remove_quietly(const std::string& name) {
   }
 }
 
+namespace {
+
+// A file system that keeps no such times or attributes of its own (some
+// network shares) gets a backup without them, as it would from any copy.
+bool unsupported_here(DWORD code) {
+  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace
+
 bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  (void)from;
-  (void)to;
-  (void)error;
+  FILE_BASIC_INFO original;
+  FILE_BASIC_INFO copy;
+  if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &original, sizeof original)) {
+    return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
+  }
+  if (!GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &copy, sizeof copy)) {
+    return unsupported_here(GetLastError()) || fail(error, "examine", to.name);
+  }
+  // Zero leaves a time as it is. The last access is the copy's own.
+  FILE_BASIC_INFO times{};
+  times.CreationTime = original.CreationTime;
+  times.LastWriteTime = original.LastWriteTime;
+  // Hidden and system go along, so a restored backup hides as the game's file
+  // did. Read-only does not: a read-only game file is refused before
+  // anything is renamed, and a read-only backup would only stand in the way
+  // of the next patch.
+  // "Normal" stands only alone, as the mark of no attributes at all.
+  constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  times.FileAttributes = (copy.FileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
+                         (original.FileAttributes & carried);
+  if (times.FileAttributes == 0) {
+    times.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
+  if (!SetFileInformationByHandle(handle_of(to), FileBasicInfo, &times, sizeof times)) {
+    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
+  }
   return true;
 }
 
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
-  (void)name;
-  (void)error;
   names.clear();
+  const std::size_t slash = name.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
+  std::wstring pattern;
+  if (!to_wide(folder, pattern)) {
+    return fail(error, "list the folder", folder);
+  }
+  pattern += L"\\*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    // Only the root of a drive can have no entries at all, not even ".".
+    return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);
+  }
+  do {
+    const std::wstring_view entry = found.cFileName;
+    std::string utf8;
+    // A name that is not whole UTF-16 cannot be one of ours; it is left out.
+    if (entry != L"." && entry != L".." &&
+        to_utf8(entry.data(), static_cast<int>(entry.size()), utf8)) {
+      names.push_back(utf8);
+    }
+  } while (FindNextFileW(search, &found));
+  const DWORD code = GetLastError();
+  if (!FindClose(search)) {
+    return fail(error, "list the folder", folder);
+  }
+  if (code != ERROR_NO_MORE_FILES) {
+    SetLastError(code);
+    return fail(error, "list the folder", folder);
+  }
   return true;
 }

@@ -17,6 +17,7 @@ else
     clang libclang-rt-dev             # the matcher's fuzzer (libFuzzer): Debian's default clang
                                       # and the runtime of that same version
     util-linux                        # setpriv, to test permissions as an ordinary user
+    locales                           # a Russian locale, for the system's reasons in Cyrillic under wine
     ntfs-3g exfat-fuse exfatprogs     # file systems shared with Windows, mounted in the tests
     fusefat dosfstools xfsprogs btrfs-progs
     lintian                           # checks the .deb against Debian's rules
@@ -30,17 +31,28 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo=()
 if ((EUID != 0)); then
   sudo=(sudo)
 fi
+
+# Wine shows Cyrillic only when the Linux side has a locale that holds it.
+add_locale() {
+  if ! grep -qix "$1" <<<"$(locale -a)"; then
+    "${sudo[@]}" sed -i "s/^# *$2/$2/" /etc/locale.gen
+    "${sudo[@]}" locale-gen
+  fi
+}
+
+if ((${#missing[@]} == 0)); then
+  add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 # With the recommended packages, whatever this machine's apt settings say:
 # wine is only known to work with them.
 "${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"
+add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"

@@ -6,6 +6,7 @@ import pty
 import select
 import signal
 import time
+import tty
 
 import harness
 from harness import SEARCH, TARGET, ScratchFolderTest, image, main
@@ -20,12 +21,14 @@ PAUSE = b"  [i] Press <ENTER> to exit."
 class Session:
     """One run of the program on its own terminal."""
 
-    def __init__(self, folder, command=None, **env_changes):
+    def __init__(self, folder, command=None, raw=False, **env_changes):
         command = command or harness.COMMAND
         env = harness.environment(**env_changes)
         self.pid, self.master = pty.fork()
         if self.pid == 0:
             try:
+                if raw:  # as wine's console expects: CR is the Enter key
+                    tty.setraw(0)
                 os.chdir(folder)
                 os.execvpe(command[0], command, env)
             except OSError as error:  # shown on the screen the test reports

@@ -1,5 +1,6 @@
-"""The Windows build under wine: the program in a console of its own, and a
-target that Windows would not let us replace."""
+"""The Windows build under wine: the program in a console of its own, in the
+player's script; targets and folders that Windows would not let us replace;
+what the backup keeps; and a Ctrl-C in the middle of a patch."""
 import os
 import subprocess
 import termios
@@ -12,7 +13,7 @@ from terminal_test import Session
 
 PATCH_SCREEN = BANNER + MENU + BANNER + LOOKING + FOUND
 LOCKED = b'  [i] Dispatch, "VELORAC.EXE" is locked and cannot be patched.\n'
-READ_ONLY = b'  [i] Could not replace "VELORAC.EXE": it is marked read-only.\n'
+EARLIER_BACKUP = b'  [i] Dispatch, the earlier backup "VELORAC.EXE.bku" cannot be replaced.\n'
 NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
 
 # What wine's console puts on the Linux terminal behind it: UTF-8, and ANSI
@@ -20,14 +21,29 @@ NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
 MENU_BOTTOM = ("\u2514" + "\u2500" * 56 + "\u2518").encode()
 LIGHT_RED = b"\x1b[91m"
 
+# What the program's own interruption status, STATUS_CONTROL_C_EXIT, comes
+# to as the status of the wine process.
+INTERRUPTED = 0xC000013A & 0xFF
+
+
+def read_only(name):
+    return (b'  [i] Could not replace "' + name.encode() + b'": it is marked read-only.\n'
+            b'  [i] Right-click "' + name.encode() +
+            b'", choose Properties and untick Read-only.\n')
+
 
 class WineConsole(Session):
-    """The program in a Windows console, run from a cmd prompt that sets the
-    console's code page first."""
+    """The program in a Windows console: run from a cmd prompt that sets the
+    console's code page first, or, without one, started by wine itself, which
+    leaves the terminal as it finds it: that one is made raw from the start,
+    as wine's console expects (CR is the Enter key)."""
 
-    def __init__(self, folder, code_page):
+    def __init__(self, folder, code_page=None, **env_changes):
         program = "Z:" + harness.COMMAND[-1].replace("/", "\\")
-        super().__init__(folder, ["wine", "cmd", "/c", f"chcp {code_page} >nul & {program}"])
+        command = ["wine", "cmd", "/c", f"chcp {code_page} >nul & {program}"]
+        if code_page is None:
+            command = harness.COMMAND
+        super().__init__(folder, command, raw=code_page is None, **env_changes)
 
     def type(self, keys, timeout=30):
         # The console takes the terminal raw once the program first asks for
@@ -40,6 +56,14 @@ class WineConsole(Session):
                 raise AssertionError(f"the console never read keys; screen: {self.screen[-400:]!r}")
             self.read_some(0.05)
         super().type(keys)
+
+    def interrupt(self):
+        """Ctrl-C as a terminal sends it; wine turns the SIGINT into the
+        console's Ctrl-C event."""
+        attributes = termios.tcgetattr(self.master)
+        attributes[3] |= termios.ISIG
+        termios.tcsetattr(self.master, termios.TCSANOW, attributes)
+        self.type(b"\x03")
 
 
 class ConsoleTest(ScratchFolderTest):
@@ -55,15 +79,62 @@ class ConsoleTest(ScratchFolderTest):
                 self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 0)
 
 
+def has_locale(name):
+    listed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, text=True).stdout
+    return name.lower().replace("utf-8", "utf8") in listed.lower().split()
+
+
+class ConsoleTextTest(ScratchFolderTest):
+    def test_the_systems_reason_in_the_players_script(self):
+        if not has_locale("ru_RU.UTF-8"):
+            self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
+        self.put(TARGET, harness.image())
+        os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
+        refused = "Could not replace \"VELORAC.EXE.bku\": Доступ запрещён."
+
+        session = WineConsole(self.folder, 65001, LANG="ru_RU.UTF-8")
+        session.read_until(MENU_BOTTOM, timeout=30)
+        session.type(b"c\r")
+        session.read_until(PAUSE, timeout=30)
+        session.type(b"\r")
+        session.finish()
+        screen = session.screen.replace(b"\x1b[?25h\x1b[?25l", b"")
+        self.assertTrue(refused.encode() in screen, screen[-400:])
+
+        # Redirected, the text stays code page 437, and letters it lacks are
+        # marked as missing.
+        status, out = run(self.folder, b"c\n\n", LANG="ru_RU.UTF-8")
+        self.assertEqual(status, 1)
+        self.assertIn(refused.encode("cp437", "replace"), out)
+
+
 class UnreplaceableTargetTest(ScratchFolderTest):
-    def test_a_read_only_target_is_refused_before_anything_changes(self):
+    def test_a_read_only_target_or_backup_is_refused_before_anything_changes(self):
         original = harness.image()
-        self.put(TARGET, original, mode=0o444)
-        self.put(BACKUP, b"earlier backup")
+        for name, refusal in ((TARGET, LOCKED), (BACKUP, EARLIER_BACKUP)):
+            with self.subTest(read_only=name):
+                self.put(TARGET, original)
+                self.put(BACKUP, b"earlier backup")
+                os.chmod(self.path(name), 0o444)
+                status, out = run(self.folder, b"c\n\n")
+                self.assertEqual(status, 1)
+                self.assertEqual(out, shown(PATCH_SCREEN + refusal + read_only(name) +
+                                            NOTHING_CHANGED + PAUSE))
+                self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
+                os.chmod(self.path(name), 0o644)
+
+    def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
+        # Wine refuses what Linux refuses; an immutable folder refuses even root.
+        original = harness.image()
+        self.put(TARGET, original)
+        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("chattr +i is not allowed here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
-        self.assertEqual(out, shown(PATCH_SCREEN + LOCKED + READ_ONLY + NOTHING_CHANGED + PAUSE))
-        self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
+        self.assertIn(shown(b'  [i] Under Program Files, run this program as administrator'
+                            b' (right-click it).\n' + NOTHING_CHANGED), out)
+        self.assertEqual(self.contents(), {TARGET: original})
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
         # The stand-in game is the program itself, with its own copy of the
@@ -90,6 +161,58 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         # Once the game is closed, the same file patches.
         self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
         self.assertEqual(self.contents(), {TARGET: patched(game), BACKUP: game})
+
+
+def attributes(folder, name):
+    """The letters wine's attrib shows for `name`: A, H, R, S."""
+    listed = subprocess.run(["wine", "cmd", "/c", "attrib", name], cwd=folder,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=harness.environment(), check=True).stdout
+    return set(listed.split(b"Z:")[0].decode().split())
+
+
+class WhatTheBackupKeepsTest(ScratchFolderTest):
+    def test_the_backup_keeps_the_times_and_the_hidden_attribute_and_leftovers_go(self):
+        original = harness.image()
+        self.put(TARGET, original)
+        # What killed runs left goes; names that only look alike stay.
+        leftovers = [TARGET + ".tmp-0123abcd", BACKUP + ".tmp-89abcdef"]
+        keepers = {TARGET + ".tmp-0123abcd9": b"k", TARGET + ".tmp-ключ": b"k"}
+        for name in leftovers + list(keepers):
+            self.put(name, b"k")
+        long_ago = 981173106  # 3 February 2001
+        os.utime(self.path(TARGET), (long_ago, long_ago))
+        subprocess.run(["wine", "cmd", "/c", "attrib", "+h", TARGET], cwd=self.folder,
+                       stdout=subprocess.DEVNULL, env=harness.environment(), check=True)
+        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertEqual(self.contents(),
+                         {TARGET: patched(original), BACKUP: original, **keepers})
+        self.assertEqual(os.stat(self.path(BACKUP)).st_mtime, long_ago)
+        self.assertIn("H", attributes(self.folder, BACKUP))
+
+
+class InterruptionTest(ScratchFolderTest):
+    def test_ctrl_c_during_the_patch_leaves_no_temporary_files(self):
+        # Large enough that the copies take a while, and found at once.
+        original = harness.image() + bytes(200 << 20)
+        self.put(TARGET, original)
+        session = WineConsole(self.folder)
+        session.read_until(MENU_BOTTOM, timeout=30)
+        session.type(b"c\r")
+        deadline = time.monotonic() + 30
+        while not any(".tmp-" in name for name in os.listdir(self.folder)):
+            self.assertLess(time.monotonic(), deadline, session.screen[-400:])
+            session.read_some(0.002)
+        session.interrupt()
+        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), INTERRUPTED)
+        # Caught in the copies, the folder is as before; in the renames,
+        # the patch is finished. Either way nothing temporary is left.
+        left = self.contents()
+        self.assertIn(sorted(left), ([TARGET], [TARGET, BACKUP]))
+        if BACKUP in left:
+            self.assertTrue(left[TARGET] == patched(original) and left[BACKUP] == original)
+        else:
+            self.assertTrue(left[TARGET] == original)
 
 
 if __name__ == "__main__":
