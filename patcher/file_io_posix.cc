@@ -11,13 +11,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <vector>
 
 #include "patcher/file_io.hpp"
+#include "patcher/temporary_names.hpp"
 
 namespace {
+
+constexpr unsigned temporary_name_attempts = 100;
 
 bool fail(io_error& error, const char* action, const std::string& file) {
   error.action = action;
@@ -86,12 +90,26 @@ bool check_regular_file(const open_file& file, io_error& error) {
 }
 
 bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
-  // mkstemp creates with O_EXCL, which also refuses a link planted at the name.
-  const std::string pattern = final_name + ".tmp-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    // Only the spread of the names suffers; O_EXCL still keeps files apart.
+    now = timespec{};
+  }
+  const std::uint64_t seed = (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                             static_cast<std::uint64_t>(now.tv_nsec) ^
+                             (static_cast<std::uint64_t>(getpid()) << 20);
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::string name = temporary_name(final_name, seed, attempt);
+    // O_EXCL never opens what is there, and refuses a link planted at the name.
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) {
+      file.native = fd;
+      file.name = name;
+      return true;
+    }
+    if (errno == EEXIST && attempt + 1 < temporary_name_attempts) {
+      continue;
+    }
     const int code = errno;
     fail(error, "create a file in", full_folder_of(final_name));
     if (code == EROFS) {
@@ -102,9 +120,6 @@ bool create_temporary_beside(const std::string& final_name, open_file& file, io_
     }
     return false;
   }
-  file.native = fd;
-  file.name = name.data();
-  return true;
 }
 
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,

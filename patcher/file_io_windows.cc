@@ -13,6 +13,7 @@
 
 #include "patcher/file_io.hpp"
 #include "patcher/patch.hpp"
+#include "patcher/temporary_names.hpp"
 
 namespace {
 
@@ -102,21 +103,12 @@ void hold(open_file& file, HANDLE handle, const std::string& name) {
   file.name = name;
 }
 
-// Eight hex digits that differ between runs and between tries; CREATE_NEW,
-// not this number, is what keeps two files apart. The try is added to the
-// digits themselves, so that tries within one tick of the clock still get
-// names of their own.
-std::string temporary_suffix(unsigned attempt) {
+// Differs between runs: the clock and the process id.
+std::uint64_t temporary_seed() {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  const unsigned long long mixed =
-      (static_cast<unsigned long long>(now.QuadPart) ^
-       (static_cast<unsigned long long>(GetCurrentProcessId()) << 20)) *
-      0x9E3779B97F4A7C15ull;
-  const unsigned long digits = static_cast<unsigned long>(((mixed >> 32) + attempt) & 0xFFFFFFFFu);
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%08lx", digits);
-  return suffix;
+  return static_cast<std::uint64_t>(now.QuadPart) ^
+         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20);
 }
 
 bool is_busy(DWORD code) {
@@ -224,8 +216,9 @@ bool check_regular_file(const open_file& file, io_error& error) {
 }
 
 bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+  const std::uint64_t seed = temporary_seed();
   for (unsigned attempt = 0;; ++attempt) {
-    const std::string name = final_name + temporary_suffix(attempt);
+    const std::string name = temporary_name(final_name, seed, attempt);
     std::wstring wide;
     if (!to_wide(name, wide)) {
       return fail(error, "create", name);

@@ -10,6 +10,7 @@
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
 #include "patcher/patch.hpp"
+#include "patcher/temporary_names.hpp"
 
 namespace {
 
@@ -102,22 +103,6 @@ bool same_ignoring_ascii_case(const std::string& a, const std::string& b) {
                                             [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// The names our temporary files get beside `final_name`: six letters or
-// digits on POSIX (mkstemp), eight lower-case hex digits on Windows.
-bool is_leftover_temporary(const std::string& final_name, const std::string& entry) {
-  const std::string stem = final_name + ".tmp-";
-  if (entry.size() <= stem.size() || entry.compare(0, stem.size(), stem) != 0) {
-    return false;
-  }
-  const std::string tail = entry.substr(stem.size());
-  const auto is_alnum = [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  };
-  const auto is_hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
-  return (tail.size() == 6 && std::all_of(tail.begin(), tail.end(), is_alnum)) ||
-         (tail.size() == 8 && std::all_of(tail.begin(), tail.end(), is_hex));
-}
-
 // A killed run (a power cut, SIGKILL) leaves its temporary files behind;
 // each later run clears them, so they never pile up in the game's folder.
 void remove_leftovers(const patch_work& work) {
@@ -128,7 +113,7 @@ void remove_leftovers(const patch_work& work) {
     return;
   }
   for (const std::string& name : names) {
-    if (is_leftover_temporary(work.target, name) || is_leftover_temporary(work.backup, name)) {
+    if (is_temporary_name_of(work.target, name) || is_temporary_name_of(work.backup, name)) {
       remove_quietly(name);
     }
   }

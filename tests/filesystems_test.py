@@ -94,7 +94,7 @@ class FileSystemTest(ScratchFolderTest):
                 with open(target, "wb") as f:
                     f.write(original)
                 # A leftover of a killed run, to be cleared.
-                with open(target + ".tmp-a1B2c3", "wb") as f:
+                with open(target + ".tmp-a1b2c3d4", "wb") as f:
                     f.write(original[:100])
                 os.utime(target, (OLD_TIME, OLD_TIME))
                 kept = os.stat(target).st_mtime_ns

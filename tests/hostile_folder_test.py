@@ -87,9 +87,9 @@ class OddTargetTest(ScratchFolderTest):
     def test_leftovers_of_killed_runs_are_cleared_and_nothing_else(self):
         original = image()
         self.put(TARGET, original)
-        leftovers = [TARGET + ".tmp-a1b2c3", BACKUP + ".tmp-x9Y8z7", TARGET + ".tmp-0123abcd"]
-        others = [TARGET + ".tmp-12345", TARGET + ".tmp-abcdefg", TARGET + ".tmp-0123ABCD",
-                  "OTHER.tmp-abc123", TARGET + ".bak", TARGET + ".tmp-ab"]
+        leftovers = [TARGET + ".tmp-0123abcd", BACKUP + ".tmp-89abcdef"]
+        others = [TARGET + ".tmp-backup", TARGET + ".tmp-a1b2c3", TARGET + ".tmp-0123ABCD",
+                  TARGET + ".tmp-0123abcde", "OTHER.tmp-0123abcd", TARGET + ".bak"]
         for name in leftovers + others:
             self.put(name, b"half a patch")
         # Cleared even when the run then finds nothing to do.

@@ -1,0 +1,35 @@
+// The names our temporary files take beside the file they will replace: the
+// final name, ".tmp-" and eight lower-case hex digits. One form on every
+// platform, so that a later run knows what a killed one left behind, and
+// narrow enough that nothing of the player's (a "VELORAC.EXE.tmp-backup")
+// is ever taken for one of ours.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+inline constexpr char temporary_infix[] = ".tmp-";
+inline constexpr std::size_t temporary_digits = 8;
+
+// `seed` differs between runs (a clock, the process id); `attempt` is added
+// to the digits themselves, so that tries within one tick of the clock get
+// names of their own. Creating the file exclusively, not this number, is
+// what keeps two files apart.
+inline std::string temporary_name(const std::string& final_name, std::uint64_t seed,
+                                  unsigned attempt) {
+  const auto digits = static_cast<std::uint32_t>((seed * 0x9E3779B97F4A7C15ull) >> 32) + attempt;
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "%08lx", static_cast<unsigned long>(digits));
+  return final_name + temporary_infix + suffix;
+}
+
+inline bool is_temporary_name_of(const std::string& final_name, const std::string& entry) {
+  const std::string stem = final_name + temporary_infix;
+  if (entry.size() != stem.size() + temporary_digits || entry.compare(0, stem.size(), stem) != 0) {
+    return false;
+  }
+  return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(stem.size()), entry.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
