@@ -128,8 +128,9 @@ bool exists(const std::wstring& name) {
   return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
 }
 
-// A plain rename over whatever is at `to`. Write-through: the call returns
-// only once the rename is on the disk.
+// A plain rename over whatever is at `to`. Write-through makes the call wait
+// for the disk only when the move is a copy and a delete (another drive);
+// sync_folder_of does what little more Windows allows.
 bool move_over(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 1;; ++attempt) {
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
