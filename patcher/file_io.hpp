@@ -68,8 +68,16 @@ void abandon_file(open_file& file);
 // backup changed and the target not. A name that leads to no file can be.
 bool check_replaceable(const std::string& name, io_error& error);
 
-// Atomically puts `from` in the place of `to`, replacing whatever was there.
+// Atomically puts `from` in the place of `to`, replacing whatever was there;
+// `from` keeps its own times and attributes.
 bool replace_file(const std::string& from, const std::string& to, io_error& error);
+
+// Puts `from` in the place of the existing `to`, which hands on what the
+// system keeps of it besides its bytes (on Windows its attributes, access
+// rules and creation time). `original_copy` holds the bytes of `to`, to put
+// it back from should the system fail halfway.
+bool replace_keeping_identity(const std::string& from, const std::string& to,
+                              const std::string& original_copy, io_error& error);
 
 // Makes the folder entry of `name` durable, so a rename survives a power cut.
 bool sync_folder_of(const std::string& name, io_error& error);

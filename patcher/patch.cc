@@ -296,7 +296,9 @@ int apply_patch(const char* file_name) {
   if (!sync_folder_of(work.backup, error)) {
     stop(work, backup_not_in_place, &error, only_backup_replaced);
   }
-  if (!replace_file(work.target_temporary, work.target, error)) {
+  // The patched file takes over what the system keeps of the game's own;
+  // the backup above keeps the times and attributes it was given.
+  if (!replace_keeping_identity(work.target_temporary, work.target, work.backup, error)) {
     stop(work, "Dispatch, " + quoted(work.target) + " could not be replaced.", &error,
          only_backup_replaced);
   }
