@@ -17,29 +17,19 @@
 #include <vector>
 
 #include "patcher/file_io.hpp"
-#include "patcher/temporary_names.hpp"
+#include "patcher/file_names.hpp"
 
 namespace {
 
-constexpr unsigned temporary_name_attempts = 100;
-
-bool fail(io_error& error, const char* action, const std::string& file) {
-  error.action = action;
-  error.file = file;
-  error.reason = strerror(errno);
-  error.not_found = errno == ENOENT || errno == ENOTDIR;
+// Reads errno first, before anything else can overwrite it.
+bool fail(io_error& error, const std::string& action, const std::string& file) {
+  const int code = errno;
+  fail_with(error, action, file, strerror(code));
+  error.not_found = code == ENOENT || code == ENOTDIR;
   return false;
 }
 
 int descriptor(const open_file& file) { return static_cast<int>(file.native); }
-
-std::string folder_of(const std::string& name) {
-  const std::string::size_type slash = name.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : name.substr(0, slash);
-}
 
 // The folder's full name, for the player: "." says nothing.
 std::string full_folder_of(const std::string& name) {
@@ -81,45 +71,41 @@ bool check_regular_file(const open_file& file, io_error& error) {
     return fail(error, "examine", file.name);
   }
   if (!S_ISREG(info.st_mode)) {
-    error.action = "read";
-    error.file = file.name;
-    error.reason = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file";
-    return false;
+    return fail_with(error, "read", file.name,
+                     S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
   }
   return true;
 }
 
-bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+creation create_new_file(const std::string& name, open_file& file, io_error& error) {
+  // O_EXCL never opens what is there, and refuses a link planted at the name.
+  const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd >= 0) {
+    file.native = fd;
+    file.name = name;
+    return creation::created;
+  }
+  const int code = errno;
+  const std::string folder = full_folder_of(name);
+  errno = code;
+  fail(error, "create a file in", folder);
+  if (code == EROFS) {
+    error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
+  } else if (code == EACCES || code == EPERM) {
+    error.advice =
+        "You need write permission on this folder, or run the program as the folder's owner.";
+  }
+  return code == EEXIST ? creation::name_taken : creation::failed;
+}
+
+std::uint64_t temporary_seed() {
   timespec now{};
   if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
     // Only the spread of the names suffers; O_EXCL still keeps files apart.
     now = timespec{};
   }
-  const std::uint64_t seed = (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                             static_cast<std::uint64_t>(now.tv_nsec) ^
-                             (static_cast<std::uint64_t>(getpid()) << 20);
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::string name = temporary_name(final_name, seed, attempt);
-    // O_EXCL never opens what is there, and refuses a link planted at the name.
-    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd >= 0) {
-      file.native = fd;
-      file.name = name;
-      return true;
-    }
-    if (errno == EEXIST && attempt + 1 < temporary_name_attempts) {
-      continue;
-    }
-    const int code = errno;
-    fail(error, "create a file in", full_folder_of(final_name));
-    if (code == EROFS) {
-      error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
-    } else if (code == EACCES || code == EPERM) {
-      error.advice =
-          "You need write permission on this folder, or run the program as the folder's owner.";
-    }
-    return false;
-  }
+  return (static_cast<std::uint64_t>(now.tv_sec) << 30) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+         (static_cast<std::uint64_t>(getpid()) << 20);
 }
 
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
@@ -162,7 +148,7 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
   return true;
 }
 
-bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
+bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error) {
   struct stat wanted;
   struct stat has;
   if (fstat(descriptor(from), &wanted) != 0) {
@@ -171,29 +157,22 @@ bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
   if (fstat(descriptor(to), &has) != 0) {
     return fail(error, "examine", to.name);
   }
-  // The bits are a courtesy, not part of the patch: where the file system
-  // cannot keep them, or the file has them already, nothing is asked. EPERM
-  // here is a file system's no, as we own the file we just created.
-  if ((has.st_mode & 07777) == (wanted.st_mode & 07777)) {
-    return true;
-  }
-  if (fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
+  // Owner and bits are a courtesy, not part of the patch: where the file
+  // system cannot keep them, or the file has them already, nothing is asked.
+  // EPERM here is a file system's no, as we own the file we just created.
+  if ((has.st_mode & 07777) != (wanted.st_mode & 07777) &&
+      fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
     return fail(error, "set the permissions of", to.name);
   }
-  return true;
-}
-
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  struct stat info;
-  if (fstat(descriptor(from), &info) != 0) {
-    return fail(error, "examine", from.name);
+  if (!times) {
+    return true;
   }
   // The modification time makes a restored backup the file as it was, so a
   // real failure (EIO) stops the patch; a file system that keeps no times
   // of its own, or refuses them to us, gets a backup without them, as it
   // would from any copy.
-  const struct timespec times[2] = {info.st_atim, info.st_mtim};
-  if (futimens(descriptor(to), times) != 0 && !unsupported_here(errno)) {
+  const struct timespec kept[2] = {wanted.st_atim, wanted.st_mtim};
+  if (futimens(descriptor(to), kept) != 0 && !unsupported_here(errno)) {
     return fail(error, "set the times of", to.name);
   }
   return true;
@@ -230,15 +209,21 @@ bool check_replaceable(const std::string& name, io_error& error) {
   return true;
 }
 
-bool replace_file(const std::string& from, const std::string& to, io_error& error) {
+replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
+                            io_error& error) {
+  // What the system keeps of a file here besides its bytes, its owner and
+  // permission bits, the new file was given already; a rename is never half
+  // done.
+  (void)keep_identity;
   struct stat before;
   const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
-    return fail(error, "replace", to);
+    fail(error, "replace", to);
+    return replace_result::unchanged;
   }
   // Some FUSE file systems (fusefat) stamp a renamed file with the time of
   // the rename, which would take the backup's time from it. Putting it back
-  // is a courtesy, as in copy_times_and_attributes: the rename stands.
+  // is a courtesy, as in copy_metadata: the rename stands.
   struct stat after;
   if (stamped && lstat(to.c_str(), &after) == 0 &&
       (after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
@@ -246,15 +231,7 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
-  return true;
-}
-
-bool replace_keeping_identity(const std::string& from, const std::string& to,
-                              const std::string& original_copy, io_error& error) {
-  // A file's identity here is its permission bits, which the new file was
-  // given already; a rename cannot fail halfway.
-  (void)original_copy;
-  return replace_file(from, to, error);
+  return replace_result::replaced;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {

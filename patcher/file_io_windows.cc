@@ -1,6 +1,7 @@
 // Windows file-system calls for the patch: plain handles from CreateFileW, no
 // stdio, so every call's result reaches us and nothing is buffered behind our
-// back. Names arrive as UTF-8 and go to the system as UTF-16.
+// back. Names arrive as UTF-8 and go to the system as UTF-16. Only calls and
+// flags that Windows XP already has.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -11,30 +12,55 @@
 #include <vector>
 
 #include "patcher/file_io.hpp"
-#include "patcher/temporary_names.hpp"
+#include "patcher/file_names.hpp"
 
 namespace {
 
+// Either slash separates a folder from a name.
+constexpr char separators[] = "\\/";
+
 // ReadFile and WriteFile count in 32 bits; stay well inside that.
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
-constexpr int temporary_name_attempts = 100;
-// A virus scanner opens each file that was just closed, for a moment; a
-// rename that meets it is tried again for about a second before we give up.
-constexpr int busy_attempts = 8;
-constexpr DWORD busy_pause_ms = 125;
+
+// A virus scanner opens each file that was just closed, for a moment, and a
+// call that meets it is tried again. All the waiting of one run together
+// stays under the budget: closing the console window gives the program five
+// seconds, and the renames must finish, or stop with the folder whole, well
+// inside them.
+constexpr DWORD busy_pause_ms = 100;
+constexpr DWORD busy_budget_ms = 1500;
+DWORD busy_waited_ms = 0;
 
 constexpr char administrator_advice[] =
     "Under Program Files, run this program as administrator (right-click it).";
 
+// A lone surrogate has no UTF-8 form. XP's WideCharToMultiByte knows no
+// WC_ERR_INVALID_CHARS, so the check is ours.
+bool is_whole_utf16(const wchar_t* wide, int length) {
+  for (int i = 0; i < length; ++i) {
+    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF) {
+      if (i + 1 == length || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) {
+        return false;
+      }
+      ++i;
+    } else if (wide[i] >= 0xDC00 && wide[i] <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
-  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, nullptr, 0,
-                                       nullptr, nullptr);
+  if (!is_whole_utf16(wide, wide_length)) {
+    return false;
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
   if (size <= 0) {
     return false;
   }
   utf8.assign(static_cast<std::size_t>(size), '\0');
-  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, utf8.data(), size,
-                             nullptr, nullptr) == size;
+  return WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, utf8.data(), size, nullptr, nullptr) ==
+         size;
 }
 
 std::string system_reason(DWORD code) {
@@ -63,23 +89,34 @@ std::string system_reason(DWORD code) {
   return reason;
 }
 
+bool is_busy(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
 // Reads the system's error first, before anything else can overwrite it.
-bool fail(io_error& error, const char* action, const std::string& file) {
+bool fail(io_error& error, const std::string& action, const std::string& file) {
   const DWORD code = GetLastError();
-  error.action = action;
-  error.file = file;
-  error.reason = system_reason(code);
+  fail_with(error, action, file, system_reason(code));
   error.not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-  error.advice.clear();
+  error.in_use = is_busy(code);
   return false;
 }
 
-bool fail_with(io_error& error, const char* action, const std::string& file, const char* reason) {
-  error.action = action;
-  error.file = file;
-  error.reason = reason;
-  error.advice.clear();
-  return false;
+// Makes `call` again while someone else holds the file, until the run's
+// waiting is used up. When it fails, GetLastError tells why.
+template <typename Call>
+bool retrying_while_busy(Call call) {
+  while (!call()) {
+    const DWORD code = GetLastError();
+    if (!is_busy(code) || busy_waited_ms + busy_pause_ms > busy_budget_ms) {
+      SetLastError(code);
+      return false;
+    }
+    Sleep(busy_pause_ms);
+    busy_waited_ms += busy_pause_ms;
+  }
+  return true;
 }
 
 bool to_wide(const std::string& name, std::wstring& wide) {
@@ -94,28 +131,42 @@ bool to_wide(const std::string& name, std::wstring& wide) {
                              wide_length) == wide_length;
 }
 
+// The full name of `name`. Wine's ReplaceFileW refuses names relative to the
+// current folder, and a full name does no harm elsewhere.
+bool to_full_wide(const std::string& name, std::wstring& full) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return false;
+  }
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return false;
+  }
+  full.assign(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) {
+    return false;
+  }
+  full.resize(length);
+  return true;
+}
+
+// The full name of the folder that holds `name`, for the player: "." says nothing.
+std::string full_folder_of(const std::string& name) {
+  std::wstring full;
+  std::string folder;
+  const std::string relative = folder_of(name, separators);
+  if (!to_full_wide(relative, full) || !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
+    return relative;
+  }
+  return folder;
+}
+
 HANDLE handle_of(const open_file& file) { return reinterpret_cast<HANDLE>(file.native); }
 
 void hold(open_file& file, HANDLE handle, const std::string& name) {
   file.native = reinterpret_cast<std::intptr_t>(handle);
   file.name = name;
-}
-
-// Differs between runs: the clock and the process id.
-std::uint64_t temporary_seed() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<std::uint64_t>(now.QuadPart) ^
-         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20);
-}
-
-bool is_busy(DWORD code) {
-  // A sharing violation is someone holding the file. Access denied is too,
-  // here: check_replaceable has just opened the name for writing and
-  // deleting, so a refusal now comes from a file a scanner still has open
-  // or a deletion still pending, not from the file's rights.
-  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
-         code == ERROR_LOCK_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
 bool exists(const std::wstring& name) {
@@ -126,57 +177,27 @@ bool exists(const std::wstring& name) {
   return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
 }
 
-// A plain rename over whatever is at `to`. Write-through makes the call wait
-// for the disk only when the move is a copy and a delete (another drive);
-// sync_folder_of does what little more Windows allows.
-bool move_over(const std::wstring& from, const std::wstring& to) {
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD code = GetLastError();
-    if (!is_busy(code) || attempt >= busy_attempts) {
-      SetLastError(code);
-      return false;
-    }
-    Sleep(busy_pause_ms);
-  }
+// A file system that keeps no such times or attributes of its own (some
+// network shares) gets a backup without them, as it would from any copy.
+bool unsupported_here(DWORD code) {
+  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
 }
 
-// Puts `from` in the place of the existing `to` and lets it take over the
-// identity of `to`: its attributes, access rules, creation time and short
-// name stay those of the game's file.
+// ReplaceFileW without a name for a backup of its own: it renames `from`
+// over `to` in one step and hands on the attributes, access rules, creation
+// time and short name of `to`. Access rules that cannot be carried over (a
+// folder shared from elsewhere) are no reason to fail the patch; XP does not
+// know that flag, and refuses the call for it.
 bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
-  for (int attempt = 1;; ++attempt) {
-    // Without a name for a backup of its own, ReplaceFileW renames `from`
-    // over `to` in one step. Access rules that cannot be carried over (a
-    // folder shared from elsewhere) are no reason to fail the patch.
-    if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                     nullptr)) {
-      return true;
-    }
-    const DWORD code = GetLastError();
-    if (!exists(to)) {
-      // A partial failure (ERROR_UNABLE_TO_MOVE_REPLACEMENT, and _2) can take
-      // `to` away and leave `from` under its own name. The player must not be
-      // left without the game's file: finish with a plain rename.
-      return move_over(from, to);
-    }
-    if (is_busy(code)) {
-      if (attempt >= busy_attempts) {
-        SetLastError(code);
-        return false;
-      }
-      Sleep(busy_pause_ms);
-      continue;
-    }
-    // Any other refusal leaves both files under their own names. Some file
-    // systems (FAT drives, some network shares) cannot do what ReplaceFileW
-    // asks of them; the plain rename still puts the patch in place, only
-    // without the old file's identity.
-    return move_over(from, to);
+  static DWORD flags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+  if (ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr)) {
+    return true;
   }
+  if (GetLastError() != ERROR_INVALID_PARAMETER || flags == REPLACEFILE_IGNORE_MERGE_ERRORS) {
+    return false;
+  }
+  flags = REPLACEFILE_IGNORE_MERGE_ERRORS;
+  return ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr) != 0;
 }
 
 }  // namespace
@@ -186,7 +207,7 @@ bool is_open(const open_file& file) { return handle_of(file) != INVALID_HANDLE_V
 bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail(error, "open", name);
+    return fail_with(error, "open", name, "the name is not valid UTF-8");
   }
   // Others may read along, but nobody writes while we read. Backup semantics
   // let a folder open too, so that it is refused as a folder, not as missing.
@@ -214,34 +235,37 @@ bool check_regular_file(const open_file& file, io_error& error) {
   return true;
 }
 
-bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
-  const std::uint64_t seed = temporary_seed();
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::string name = temporary_name(final_name, seed, attempt);
-    std::wstring wide;
-    if (!to_wide(name, wide)) {
-      return fail(error, "create", name);
-    }
-    // CREATE_NEW never opens what is already there, and with
-    // FILE_FLAG_OPEN_REPARSE_POINT a link planted at the name counts as there.
-    const HANDLE handle =
-        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      hold(file, handle, name);
-      return true;
-    }
-    const DWORD code = GetLastError();
-    const bool taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
-    if (!taken || attempt + 1 >= temporary_name_attempts) {
-      SetLastError(code);
-      fail(error, "create", name);
-      if (code == ERROR_ACCESS_DENIED) {
-        error.advice = administrator_advice;
-      }
-      return false;
-    }
+creation create_new_file(const std::string& name, open_file& file, io_error& error) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    fail_with(error, "create a file in", full_folder_of(name), "the name is not valid UTF-8");
+    return creation::failed;
   }
+  // CREATE_NEW never opens what is already there, and with
+  // FILE_FLAG_OPEN_REPARSE_POINT a link planted at the name counts as there.
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    hold(file, handle, name);
+    return creation::created;
+  }
+  const DWORD code = GetLastError();
+  const std::string folder = full_folder_of(name);
+  SetLastError(code);
+  fail(error, "create a file in", folder);
+  if (code == ERROR_ACCESS_DENIED) {
+    error.advice = administrator_advice;
+  }
+  return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? creation::name_taken
+                                                                   : creation::failed;
+}
+
+std::uint64_t temporary_seed() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<std::uint64_t>(now.QuadPart) ^
+         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20);
 }
 
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
@@ -272,13 +296,32 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
   return true;
 }
 
-bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
+bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error) {
   // A file made in the folder inherits the folder's access rules, as the
-  // game's own file did. The one attribute that matters, read-only, is not
-  // copied: a read-only target is refused before anything is renamed.
-  (void)from;
-  (void)to;
-  (void)error;
+  // game's own file did. Read-only is not carried: a read-only game file is
+  // refused before anything is renamed, and a read-only backup would only
+  // stand in the way of the next patch.
+  BY_HANDLE_FILE_INFORMATION original;
+  if (!GetFileInformationByHandle(handle_of(from), &original)) {
+    return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
+  }
+  // The last access is the copy's own.
+  if (times && !SetFileTime(handle_of(to), &original.ftCreationTime, nullptr,
+                            &original.ftLastWriteTime)) {
+    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
+  }
+  // Hidden and system go along, so a restored backup hides as the game's
+  // file did.
+  constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((original.dwFileAttributes & carried) == 0) {
+    return true;
+  }
+  std::wstring wide;
+  if (!to_wide(to.name, wide) ||
+      !SetFileAttributesW(wide.c_str(),
+                          FILE_ATTRIBUTE_ARCHIVE | (original.dwFileAttributes & carried))) {
+    return unsupported_here(GetLastError()) || fail(error, "set the attributes of", to.name);
+  }
   return true;
 }
 
@@ -308,16 +351,14 @@ void abandon_file(open_file& file) {
 bool check_replaceable(const std::string& name, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail(error, "replace", name);
+    return fail_with(error, "replace", name, "the name is not valid UTF-8");
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
       // Nothing there yet (the first backup): the rename simply creates it.
       return true;
     }
-    SetLastError(code);
     return fail(error, "examine", name);
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -327,59 +368,60 @@ bool check_replaceable(const std::string& name, io_error& error) {
   }
   // A running game keeps its file open; so may a virus scanner, for a moment,
   // or an editor. Asking for the file to ourselves is refused while anyone
-  // holds it.
-  for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      if (!CloseHandle(handle)) {
-        return fail(error, "close", name);
-      }
-      return true;
+  // holds it, and so is a file our account may not change.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (!retrying_while_busy([&] {
+        handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+      })) {
+    const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
+    fail(error, "replace", name);
+    if (denied) {
+      error.advice = administrator_advice;
+    }
+    return false;
+  }
+  return CloseHandle(handle) || fail(error, "close", name);
+}
+
+replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
+                            io_error& error) {
+  std::wstring wide_from;
+  std::wstring wide_to;
+  if (!to_full_wide(from, wide_from) || !to_full_wide(to, wide_to)) {
+    fail(error, "replace", to);
+    return replace_result::unchanged;
+  }
+  if (keep_identity && exists(wide_to)) {
+    if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to); })) {
+      return replace_result::replaced;
     }
     const DWORD code = GetLastError();
-    if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
-      SetLastError(code);
-      return fail(error, "replace", name);
+    // Its partial failures take `to` away and leave `from` under its own name.
+    const bool gone = code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                      code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || !exists(wide_to);
+    SetLastError(code);
+    if (gone || is_busy(code)) {
+      fail(error, "replace", to);
+      return gone ? replace_result::target_gone : replace_result::unchanged;
     }
-    Sleep(busy_pause_ms);
+    // Any other refusal leaves both files where they were. Some file systems
+    // (FAT drives, some network shares) cannot do what ReplaceFileW asks of
+    // them, and say so with access denied: a plain rename still puts the
+    // file in place, only without the old file's identity.
   }
-}
-
-bool replace_file(const std::string& from, const std::string& to, io_error& error) {
-  std::wstring wide_from;
-  std::wstring wide_to;
-  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
-    return fail(error, "replace", to);
-  }
-  return move_over(wide_from, wide_to) || fail(error, "replace", to);
-}
-
-bool replace_keeping_identity(const std::string& from, const std::string& to,
-                              const std::string& original_copy, io_error& error) {
-  std::wstring wide_from;
-  std::wstring wide_to;
-  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
-    return fail(error, "replace", to);
-  }
-  if (!exists(wide_to)) {
-    // A first file at the name has no identity to hand on.
-    return move_over(wide_from, wide_to) || fail(error, "replace", to);
-  }
-  if (replace_with_identity(wide_from, wide_to)) {
-    return true;
+  // Write-through makes the call wait for the disk only when the move is a
+  // copy and a delete (another drive); sync_folder_of does what little more
+  // Windows allows.
+  if (retrying_while_busy([&] {
+        return MoveFileExW(wide_from.c_str(), wide_to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+      })) {
+    return replace_result::replaced;
   }
   fail(error, "replace", to);
-  if (!exists(wide_to)) {
-    // ReplaceFileW took the game's file away, and the patched one would not
-    // take its place. The copy of the original puts the game back as it was.
-    std::wstring wide_copy;
-    if (!to_wide(original_copy, wide_copy) ||
-        !CopyFileW(wide_copy.c_str(), wide_to.c_str(), TRUE)) {
-      error.advice = "Copy \"" + original_copy + "\" to \"" + to + "\" to get the game back.";
-    }
-  }
-  return false;
+  return replace_result::unchanged;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {
@@ -390,31 +432,23 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   // rename, to the disk.
   std::wstring wide;
   if (!to_wide(name, wide)) {
+    return fail_with(error, "sync", name, "the name is not valid UTF-8");
+  }
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (!retrying_while_busy([&] {
+        handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+      })) {
     return fail(error, "sync", name);
   }
-  for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      const DWORD code = GetLastError();
-      if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
-        SetLastError(code);
-        return fail(error, "sync", name);
-      }
-      Sleep(busy_pause_ms);
-      continue;
-    }
-    if (!FlushFileBuffers(handle)) {
-      fail(error, "sync", name);
-      CloseHandle(handle);
-      return false;
-    }
-    if (!CloseHandle(handle)) {
-      return fail(error, "close", name);
-    }
-    return true;
+  if (!FlushFileBuffers(handle)) {
+    fail(error, "sync", name);
+    CloseHandle(handle);
+    return false;
   }
+  return CloseHandle(handle) || fail(error, "close", name);
 }
 
 void remove_quietly(const std::string& name) {
@@ -424,58 +458,17 @@ void remove_quietly(const std::string& name) {
   }
 }
 
-namespace {
-
-// A file system that keeps no such times or attributes of its own (some
-// network shares) gets a backup without them, as it would from any copy.
-bool unsupported_here(DWORD code) {
-  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
-}
-
-}  // namespace
-
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  FILE_BASIC_INFO original;
-  FILE_BASIC_INFO copy;
-  if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &original, sizeof original)) {
-    return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
-  }
-  if (!GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &copy, sizeof copy)) {
-    return unsupported_here(GetLastError()) || fail(error, "examine", to.name);
-  }
-  // Zero leaves a time as it is. The last access is the copy's own.
-  FILE_BASIC_INFO times{};
-  times.CreationTime = original.CreationTime;
-  times.LastWriteTime = original.LastWriteTime;
-  // Hidden and system go along, so a restored backup hides as the game's file
-  // did. Read-only does not: a read-only game file is refused before
-  // anything is renamed, and a read-only backup would only stand in the way
-  // of the next patch.
-  // "Normal" stands only alone, as the mark of no attributes at all.
-  constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  times.FileAttributes = (copy.FileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
-                         (original.FileAttributes & carried);
-  if (times.FileAttributes == 0) {
-    times.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  }
-  if (!SetFileInformationByHandle(handle_of(to), FileBasicInfo, &times, sizeof times)) {
-    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
-  }
-  return true;
-}
-
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
   names.clear();
-  const std::size_t slash = name.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
+  const std::string folder = folder_of(name, separators);
   std::wstring pattern;
   if (!to_wide(folder, pattern)) {
-    return fail(error, "list the folder", folder);
+    return fail_with(error, "list the folder", folder, "the name is not valid UTF-8");
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  const HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // Only the root of a drive can have no entries at all, not even ".".
     return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);

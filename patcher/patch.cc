@@ -10,7 +10,7 @@
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
 #include "patcher/patch.hpp"
-#include "patcher/temporary_names.hpp"
+#include "patcher/file_names.hpp"
 
 namespace {
 
@@ -27,6 +27,10 @@ struct patch_work {
   // finished rather than abandoned when the player interrupts it.
   bool renaming = false;
 };
+
+// Names already taken are tried past; this many in a row means something
+// else is wrong, and the last refusal says what.
+constexpr unsigned temporary_name_attempts = 100;
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
@@ -147,17 +151,31 @@ bool count_in_target(patch_work& work, std::int64_t& count, io_error& error) {
   return count >= 0 && close_file(work.source, error);
 }
 
-// A byte-exact copy of the target, complete and synced under a temporary name.
-bool write_backup_copy(patch_work& work, io_error& error) {
-  if (!open_for_reading(work.target, work.source, error) ||
-      !create_temporary_beside(work.backup, work.copy, error)) {
+// Creates a new, empty file in the same folder as `final_name`, under a
+// temporary name nobody else holds.
+bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+  const std::uint64_t seed = temporary_seed();
+  for (unsigned attempt = 0; attempt < temporary_name_attempts; ++attempt) {
+    if (create_new_file(temporary_name(final_name, seed, attempt), file, error) !=
+        creation::name_taken) {
+      return is_open(file);
+    }
+  }
+  return false;
+}
+
+// A byte-exact copy of `from`, with its times, complete and synced under a
+// temporary name beside `final_name`, which `temporary` is set to.
+bool write_exact_copy(patch_work& work, const std::string& from, const std::string& final_name,
+                      std::string& temporary, io_error& error) {
+  if (!open_for_reading(from, work.source, error) ||
+      !create_temporary_beside(final_name, work.copy, error)) {
     return false;
   }
-  work.backup_temporary = work.copy.name;
+  temporary = work.copy.name;
   // The times go last: any later write would move them on.
   return copy_contents(work.source, work.copy, error) &&
-         copy_permissions(work.source, work.copy, error) &&
-         copy_times_and_attributes(work.source, work.copy, error) && sync_file(work.copy, error) &&
+         copy_metadata(work.source, work.copy, true, error) && sync_file(work.copy, error) &&
          close_file(work.copy, error) && close_file(work.source, error);
 }
 
@@ -170,9 +188,82 @@ bool write_patched_copy(patch_work& work, std::int64_t& replaced, io_error& erro
   work.target_temporary = work.copy.name;
   replaced = replace_matches(work.source, work.copy, search_bytes, replacement_bytes,
                              pattern_length, error);
-  return replaced >= 0 && copy_permissions(work.source, work.copy, error) &&
+  return replaced >= 0 && copy_metadata(work.source, work.copy, false, error) &&
          sync_file(work.copy, error) && close_file(work.copy, error) &&
          close_file(work.source, error);
+}
+
+std::string only_backup_replaced(const patch_work& work) {
+  return quoted(work.target) + " is as it was; " + quoted(work.backup) + " now holds a copy of it.";
+}
+
+// Puts a copy of the backup where the target is missing: the game as it was
+// before the patch. The backup stays as it is. The folder is not synced: a
+// power cut that undid this rename would leave what a run puts right again.
+bool restore_from_backup(patch_work& work, io_error& error) {
+  if (!write_exact_copy(work, work.backup, work.target, work.target_temporary, error) ||
+      replace_file(work.target_temporary, work.target, false, error) != replace_result::replaced) {
+    return false;
+  }
+  work.target_temporary.clear();
+  return true;
+}
+
+// A run ended half way through replacing the game's file (on Windows, where
+// that can take the file away before the patched one takes its place) can
+// leave the backup and no game. Finds that backup, in any letter case, and
+// takes the target's name from it.
+bool find_backup_of_missing_target(patch_work& work) {
+  std::string backup = work.target + backup_suffix;
+  io_error error;
+  if (!open_for_reading(backup, work.source, error)) {
+    const std::vector<std::string> others = names_in_other_case(backup);
+    if (!error.not_found || others.size() != 1) {
+      return false;
+    }
+    backup = others.front();
+    if (!open_for_reading(backup, work.source, error)) {
+      return false;
+    }
+  }
+  abandon_file(work.source);
+  work.backup = backup;
+  work.target = backup.substr(0, backup.size() - (sizeof backup_suffix - 1));
+  return true;
+}
+
+// Renames the patched file over the target, which hands on what the system
+// keeps of the game's file. On Windows that can fail half way and take the
+// game's file away: the patched file is whole and synced, so a plain rename
+// finishes the patch; failing that, the game comes back from the backup,
+// which is on disk already; failing that too, the player is told how.
+void put_patched_target_in_place(patch_work& work) {
+  io_error error;
+  const std::string not_replaced = "Dispatch, " + quoted(work.target) + " could not be replaced.";
+  switch (replace_file(work.target_temporary, work.target, true, error)) {
+    case replace_result::replaced:
+      work.target_temporary.clear();
+      return;
+    case replace_result::unchanged:
+      stop(work, not_replaced, &error, only_backup_replaced(work));
+    case replace_result::target_gone:
+      break;
+  }
+  io_error later;
+  if (replace_file(work.target_temporary, work.target, false, later) == replace_result::replaced) {
+    work.target_temporary.clear();
+    return;
+  }
+  remove_quietly(work.target_temporary);
+  work.target_temporary.clear();
+  if (restore_from_backup(work, later)) {
+    stop(work, not_replaced, &error,
+         quoted(work.target) + " was put back from " + quoted(work.backup) +
+             "; both hold the original.");
+  }
+  stop(work, not_replaced, &error,
+       quoted(work.target) + " is missing. " + quoted(work.backup) +
+           " holds the original: copy it to " + quoted(work.target) + " to get the game back.");
 }
 
 // Finds the target by its name, or by the one name that differs from it only
@@ -223,7 +314,8 @@ int apply_patch(const char* file_name) {
   work.target = file_name;
   io_error error;
 
-  if (!find_target(work, error)) {
+  const bool missing = !find_target(work, error);
+  if (missing && !find_backup_of_missing_target(work)) {
     console_write("  \n");
     console_write("  [i] Umm... Sorry, but file " + quoted(file_name) + " doesn't exist.\n");
     wait_for_enter();
@@ -233,6 +325,19 @@ int apply_patch(const char* file_name) {
   abandon_file(work.source);
   work.backup = work.target + backup_suffix;
   remove_leftovers(work);
+  if (missing) {
+    hold_interruptions();
+    if (!restore_from_backup(work, error)) {
+      stop(work,
+           "Dispatch, " + quoted(work.target) + " is missing and could not be put back from " +
+               quoted(work.backup) + ".",
+           &error,
+           "No file was changed. Copy " + quoted(work.backup) + " to " + quoted(work.target) +
+               " to get the game back.");
+    }
+    say("Dispatch, " + quoted(work.target) + " was missing; it was put back from " +
+        quoted(work.backup) + ".");
+  }
 
   console_write("  \n");
   console_write("  [i] Highway patrol looking for speeding bytes in \"");
@@ -255,7 +360,7 @@ int apply_patch(const char* file_name) {
   // From the first temporary file on, an interruption is held until the
   // patch can stop with the folder as it was, or has finished.
   hold_interruptions();
-  if (!write_backup_copy(work, error)) {
+  if (!write_exact_copy(work, work.target, work.backup, work.backup_temporary, error)) {
     stop(work, "Dispatch, the backup " + quoted(work.backup) + " could not be made.", &error,
          nothing_changed(work));
   }
@@ -272,8 +377,10 @@ int apply_patch(const char* file_name) {
   }
 
   if (!check_replaceable(work.target, error)) {
-    stop(work, "Dispatch, " + quoted(work.target) + " is locked and cannot be patched.", &error,
-         nothing_changed(work));
+    stop(work,
+         "Dispatch, " + quoted(work.target) +
+             (error.in_use ? " is locked and cannot be patched." : " may not be replaced."),
+         &error, nothing_changed(work));
   }
   if (!check_replaceable(work.backup, error)) {
     stop(work, "Dispatch, the earlier backup " + quoted(work.backup) + " cannot be replaced.",
@@ -283,26 +390,18 @@ int apply_patch(const char* file_name) {
   // The renames are quick: once they begin, the patch is finished even if
   // the player interrupts it.
   work.renaming = true;
-  const std::string backup_not_in_place =
-      "Dispatch, the backup " + quoted(work.backup) + " could not be put in place.";
-  if (!replace_file(work.backup_temporary, work.backup, error)) {
-    stop(work, backup_not_in_place, &error, nothing_changed(work));
+  if (replace_file(work.backup_temporary, work.backup, false, error) != replace_result::replaced) {
+    stop(work, "Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
+         &error, nothing_changed(work));
   }
   work.backup_temporary.clear();
-  const std::string only_backup_replaced =
-      quoted(work.target) + " is as it was; " + quoted(work.backup) + " now holds a copy of it.";
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
   if (!sync_folder_of(work.backup, error)) {
-    stop(work, backup_not_in_place, &error, only_backup_replaced);
+    stop(work, "Dispatch, the backup " + quoted(work.backup) + " may not survive a power cut.",
+         &error, only_backup_replaced(work));
   }
-  // The patched file takes over what the system keeps of the game's own;
-  // the backup above keeps the times and attributes it was given.
-  if (!replace_keeping_identity(work.target_temporary, work.target, work.backup, error)) {
-    stop(work, "Dispatch, " + quoted(work.target) + " could not be replaced.", &error,
-         only_backup_replaced);
-  }
-  work.target_temporary.clear();
+  put_patched_target_in_place(work);
   if (!sync_folder_of(work.target, error)) {
     // The backup's rename was synced above; only the target's may be lost.
     stop(work, "Dispatch, the patch may not survive a power cut.", &error,
