@@ -1,8 +1,9 @@
-"""Reads the built Windows program's header and import table and fails
-unless it would load on the oldest Windows it is for: usage
+"""Reads the built Windows program's header, import table and manifest and
+fails unless it would load on the oldest Windows it is for: usage
 windows_imports_test.py PROGRAM.exe i386|amd64 LIST. Wine cannot show this:
 it gives a program a newer Windows's functions whatever version it claims."""
 import sys
+import xml.dom.minidom
 
 import pefile
 
@@ -16,6 +17,10 @@ XP_DLLS = {"kernel32.dll", "msvcrt.dll", "ntdll.dll", "user32.dll", "advapi32.dl
 # Later additions to msvcrt.dll, which XP's lacks.
 NOT_IN_XP_MSVCRT = {"strnlen", "wcsnlen", "_get_errno", "_set_errno", "_fseeki64", "_ftelli64",
                     "_create_locale", "_free_locale", "_set_invalid_parameter_handler"}
+# The manifest elements of Windows XP's own namespace; XP refuses others there.
+XP_MANIFEST = ("urn:schemas-microsoft-com:asm.v1",
+               {"assembly", "assemblyIdentity", "description", "dependency", "dependentAssembly",
+                "file", "noInherit"})
 
 
 def allowed(list_file):
@@ -28,8 +33,27 @@ def allowed(list_file):
     return entries
 
 
+def manifest_problems(pe):
+    manifests = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                 if entry.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]]
+    if not manifests:
+        yield "no manifest"
+        return
+    data = manifests[0].directory.entries[0].directory.entries[0].data.struct
+    text = pe.get_data(data.OffsetToData, data.Size)
+    for element in xml.dom.minidom.parseString(text).getElementsByTagName("*"):
+        namespace, known = XP_MANIFEST
+        if element.namespaceURI == namespace and element.localName not in known:
+            yield f"manifest: <{element.tagName}> in {namespace}, which Windows XP refuses"
+        declared = [value for name, value in element.attributes.items()
+                    if name == "xmlns" or name.startswith("xmlns:")]
+        if len(declared) != len(set(declared)):
+            yield f"manifest: <{element.tagName}> declares a namespace twice"
+
+
 def problems(program, machine, list_file):
     pe = pefile.PE(program)
+    yield from manifest_problems(pe)
     expected_machine, oldest = MACHINES[machine]
     header = pe.OPTIONAL_HEADER
     if pe.FILE_HEADER.Machine != expected_machine:
