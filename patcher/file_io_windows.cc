@@ -26,15 +26,24 @@ constexpr DWORD busy_pause_ms = 125;
 constexpr char administrator_advice[] =
     "Under Program Files, run this program as administrator (right-click it).";
 
+// WC_ERR_INVALID_CHARS, which the XP headers leave out: text that is not
+// whole UTF-16 is refused rather than given replacement characters.
+constexpr DWORD refuse_broken_utf16 = 0x80;
+
 bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
-  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, nullptr, 0,
-                                       nullptr, nullptr);
+  DWORD flags = refuse_broken_utf16;
+  int size = WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    // Windows XP knows no such check and refuses the flag.
+    flags = 0;
+    size = WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, nullptr, 0, nullptr, nullptr);
+  }
   if (size <= 0) {
     return false;
   }
   utf8.assign(static_cast<std::size_t>(size), '\0');
-  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, wide_length, utf8.data(), size,
-                             nullptr, nullptr) == size;
+  return WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, utf8.data(), size, nullptr,
+                             nullptr) == size;
 }
 
 std::string system_reason(DWORD code) {
@@ -147,13 +156,14 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 // identity of `to`: its attributes, access rules, creation time and short
 // name stay those of the game's file.
 bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
+  // REPLACEFILE_IGNORE_ACL_ERRORS, which the XP headers leave out.
+  constexpr DWORD ignore_acl_errors = 0x4;
+  DWORD flags = REPLACEFILE_IGNORE_MERGE_ERRORS | ignore_acl_errors;
   for (int attempt = 1;; ++attempt) {
     // Without a name for a backup of its own, ReplaceFileW renames `from`
     // over `to` in one step. Access rules that cannot be carried over (a
     // folder shared from elsewhere) are no reason to fail the patch.
-    if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                     nullptr)) {
+    if (ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr)) {
       return true;
     }
     const DWORD code = GetLastError();
@@ -169,6 +179,12 @@ bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
         return false;
       }
       Sleep(busy_pause_ms);
+      continue;
+    }
+    if (flags & ignore_acl_errors) {
+      // Windows XP knows no such flag and refuses the call. Whatever the
+      // refusal, one more try without the flag does no harm.
+      flags &= ~ignore_acl_errors;
       continue;
     }
     // Any other refusal leaves both files under their own names. Some file
@@ -435,30 +451,33 @@ bool unsupported_here(DWORD code) {
 }  // namespace
 
 bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  FILE_BASIC_INFO original;
-  FILE_BASIC_INFO copy;
-  if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &original, sizeof original)) {
+  BY_HANDLE_FILE_INFORMATION original;
+  BY_HANDLE_FILE_INFORMATION copy;
+  if (!GetFileInformationByHandle(handle_of(from), &original)) {
     return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
   }
-  if (!GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &copy, sizeof copy)) {
+  if (!GetFileInformationByHandle(handle_of(to), &copy)) {
     return unsupported_here(GetLastError()) || fail(error, "examine", to.name);
   }
-  // Zero leaves a time as it is. The last access is the copy's own.
-  FILE_BASIC_INFO times{};
-  times.CreationTime = original.CreationTime;
-  times.LastWriteTime = original.LastWriteTime;
+  // The last access is the copy's own.
+  if (!SetFileTime(handle_of(to), &original.ftCreationTime, nullptr, &original.ftLastWriteTime)) {
+    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
+  }
   // Hidden and system go along, so a restored backup hides as the game's file
   // did. Read-only does not: a read-only game file is refused before
   // anything is renamed, and a read-only backup would only stand in the way
   // of the next patch.
   // "Normal" stands only alone, as the mark of no attributes at all.
   constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  times.FileAttributes = (copy.FileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
-                         (original.FileAttributes & carried);
-  if (times.FileAttributes == 0) {
-    times.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  DWORD attributes = (copy.dwFileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
+                     (original.dwFileAttributes & carried);
+  if (attributes == 0) {
+    attributes = FILE_ATTRIBUTE_NORMAL;
   }
-  if (!SetFileInformationByHandle(handle_of(to), FileBasicInfo, &times, sizeof times)) {
+  // By name: Windows XP sets attributes through no handle. Attributes are no
+  // data, so our own unshared handle does not stand in the way.
+  std::wstring wide;
+  if (!to_wide(to.name, wide) || !SetFileAttributesW(wide.c_str(), attributes)) {
     return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
   }
   return true;
@@ -474,8 +493,9 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  // The quicker listing without short names is refused before Windows 7.
+  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // Only the root of a drive can have no entries at all, not even ".".
     return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);

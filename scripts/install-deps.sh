@@ -6,7 +6,9 @@
 set -euo pipefail
 
 packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
+demo=no
 if [[ "${1-}" == --demo ]]; then
+  demo=yes
   shift
 else
   packages+=(
@@ -44,8 +46,16 @@ add_locale() {
   fi
 }
 
+# Where wine is, the 32-bit Windows program's tests need its 32-bit DLLs.
+add_wine32_dlls() {
+  if [[ $demo == no ]] && dpkg-query -W libwine:amd64 >/dev/null 2>&1; then
+    bash "$(dirname "$0")/wine32-dlls.sh" >/dev/null
+  fi
+}
+
 if ((${#missing[@]} == 0)); then
   add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+  add_wine32_dlls
   exit 0
 fi
 
@@ -56,3 +66,4 @@ export DEBIAN_FRONTEND=noninteractive
 # wine is only known to work with them.
 "${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"
 add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+add_wine32_dlls

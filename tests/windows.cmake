@@ -1,7 +1,21 @@
-# The Windows build's tests: the program run under wine in scratch folders.
+# The Windows build's tests: its header and imports checked against what
+# Windows XP has, and the program run under wine in scratch folders.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 find_program(WINE wine REQUIRED)
 find_program(WINESERVER wineserver REQUIRED)
+
+# The players' program is 32-bit and must start on Windows XP; the 64-bit one
+# on XP x64 at the least. Debian's python3-pefile is for Debian's own python3.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(windows_machine i386)
+else()
+  set(windows_machine amd64)
+endif()
+find_program(DEBIAN_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+add_test(NAME imports
+  COMMAND ${DEBIAN_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/windows_imports_test.py
+          $<TARGET_FILE:camera-patch> ${windows_machine}
+          ${CMAKE_CURRENT_SOURCE_DIR}/windows_imports.txt)
 
 # A wine prefix of the build's own, so that runs do not depend on the
 # developer's ~/.wine, and no window or installer ever asks for a display.
@@ -9,6 +23,13 @@ set(wine_environment
   WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine-prefix
   WINEDEBUG=-all
   WINEDLLOVERRIDES=mscoree,mshtml=)
+if(windows_machine STREQUAL i386)
+  # 64-bit wine runs a 32-bit program only with Debian's 32-bit wine DLLs,
+  # which scripts/install-deps.sh unpacks (never installs) into a cache.
+  execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine32-dlls.sh --where
+    OUTPUT_VARIABLE wine32_dlls OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  list(APPEND wine_environment WINEDLLPATH=${wine32_dlls})
+endif()
 set(headless DISPLAY=unset: WAYLAND_DISPLAY=unset:)
 
 # One wine server and its services for the whole run: otherwise each run of
