@@ -13,7 +13,8 @@ for tool in "${CXX:-c++}" cmake make python3; do
 done
 if ((${#missing[@]} > 0)); then
   if ((EUID != 0)) && ! command -v sudo >/dev/null; then
-    echo "The demo needs what is missing here: ${missing[*]}. Install it as root and run the demo again." >&2
+    echo "The demo needs what is missing here: ${missing[*]}." \
+      "Install it as root and run the demo again." >&2
     exit 1
   fi
   bash "$root/scripts/install-deps.sh" --demo
