@@ -1,7 +1,8 @@
 # The Windows build's tests: the program run under wine in scratch folders.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-find_program(WINE wine REQUIRED)
-find_program(WINESERVER wineserver REQUIRED)
+find_program(WINE wine)
+find_program(WINESERVER wineserver)
+require_for_tests(WINE "wine")
+require_for_tests(WINESERVER "wine's wineserver")
 
 # A wine prefix of the build's own, so that runs do not depend on the
 # developer's ~/.wine, and no window or installer ever asks for a display.
