@@ -1,4 +1,4 @@
-// The program's fixed screens and its two ways of asking the player.
+// The program's fixed screens and answers, and its two ways of asking the player.
 #pragma once
 
 #include <cstddef>
