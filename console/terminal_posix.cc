@@ -120,6 +120,8 @@ void start_console() {
   catch_stopping_signals();
 }
 
+bool is_platform_help_request(std::string_view) { return false; }
+
 void clear_screen() {
   if (smart_terminal) {
     write_raw(clear_and_home);

@@ -104,6 +104,8 @@ void start_console() {
   }
 }
 
+bool is_platform_help_request(std::string_view argument) { return argument == "/?"; }
+
 void clear_screen() {
   if (is_console) {
     run_console_command("cls");

@@ -6,10 +6,10 @@
 set -euo pipefail
 
 packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
-demo=no
+demo=false
 if [[ "${1-}" == --demo ]]; then
-  demo=yes
   shift
+  demo=true
 else
   packages+=(
     libgtest-dev                      # unit tests
@@ -39,8 +39,9 @@ if ((EUID != 0)); then
 fi
 
 # Wine shows Cyrillic only when the Linux side has a locale that holds it.
+# The demo runs no tests, so it needs none.
 add_locale() {
-  if ! grep -qix "$1" <<<"$(locale -a)"; then
+  if ! $demo && ! grep -qix "$1" <<<"$(locale -a)"; then
     "${sudo[@]}" sed -i "s/^# *$2/$2/" /etc/locale.gen
     "${sudo[@]}" locale-gen
   fi
@@ -48,7 +49,7 @@ add_locale() {
 
 # Where wine is, the 32-bit Windows program's tests need its 32-bit DLLs.
 add_wine32_dlls() {
-  if [[ $demo == no ]] && dpkg-query -W libwine:amd64 >/dev/null 2>&1; then
+  if ! $demo && dpkg-query -W libwine:amd64 >/dev/null 2>&1; then
     bash "$(dirname "$0")/wine32-dlls.sh" >/dev/null
   fi
 }

@@ -1,6 +1,7 @@
 """The built program, run end to end in scratch folders with piped input:
 exact output, exit status and the files left behind."""
 import os
+import re
 import stat
 import subprocess
 
@@ -10,6 +11,9 @@ from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, N
 import harness
 
 MENU_SCREEN = BANNER + MENU
+
+with open(os.path.join(os.path.dirname(__file__), "..", "CMakeLists.txt")) as cmake_lists:
+    VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", cmake_lists.read())[1]
 PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
 
 
@@ -32,6 +36,30 @@ class MenuTest(ScratchFolderTest):
         status, out = run(self.folder, b"123456789c\n")
         self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
         self.assertEqual(sorted(self.contents()), [TARGET])
+
+
+    def test_help_and_version_answer_alone_and_other_arguments_get_the_menu(self):
+        original = image()
+        self.put(TARGET, original)
+        usage = b"Usage: camera-patch\n"
+        answers = {"--help": usage, "-h": usage, "--version": f"camera-patch {VERSION}\n".encode()}
+        others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
+        if harness.WINDOWS:
+            answers["/?"] = usage
+        else:
+            others.append("/?")
+        for argument, answer in answers.items():
+            with self.subTest(argument):
+                # A "c" waiting on standard input must not be read as a reply.
+                status, out = run(self.folder, b"c\n\n", command=harness.COMMAND + [argument])
+                self.assertEqual(status, 0)
+                self.assertTrue(out.startswith(shown(answer)), out)
+                self.assertNotIn(shown(MENU[:80]), out)
+                self.assertEqual(self.contents(), {TARGET: original})
+        for argument in others:
+            with self.subTest(argument):
+                status, out = run(self.folder, b"q\n", command=harness.COMMAND + [argument])
+                self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
 
 
 class StandardInputTest(ScratchFolderTest):

@@ -1,8 +1,9 @@
 # The Windows build's tests: its header and imports checked against what
 # Windows XP has, and the program run under wine in scratch folders.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-find_program(WINE wine REQUIRED)
-find_program(WINESERVER wineserver REQUIRED)
+find_program(WINE wine)
+find_program(WINESERVER wineserver)
+require_for_tests(WINE "wine")
+require_for_tests(WINESERVER "wine's wineserver")
 
 # The players' program is 32-bit and must start on Windows XP; the 64-bit one
 # on XP x64 at the least. Debian's python3-pefile is for Debian's own python3.
