@@ -237,7 +237,8 @@ bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
   bool owner_changed = false;
   if (has.st_uid != wanted.st_uid || has.st_gid != wanted.st_gid) {
     owner_changed = fchown(descriptor(to), wanted.st_uid, wanted.st_gid) == 0 ||
-                    fchown(descriptor(to), static_cast<uid_t>(-1), wanted.st_gid) == 0;
+                    (has.st_gid != wanted.st_gid &&
+                     fchown(descriptor(to), static_cast<uid_t>(-1), wanted.st_gid) == 0);
   }
   // The bits are a courtesy, not part of the patch: where the file system
   // cannot keep them, or the file has them already, nothing is asked. EPERM
@@ -298,9 +299,8 @@ bool check_replaceable(const std::string& name, io_error& error) {
     return refuse_marked(error, "replace files in", full_folder_of(name), mark);
   }
   struct stat file;
-  struct stat in_folder;
   // Nothing there yet, or nothing to learn: the rename itself will tell.
-  if (lstat(name.c_str(), &file) != 0 || stat(folder.c_str(), &in_folder) != 0) {
+  if (lstat(name.c_str(), &file) != 0) {
     return true;
   }
   if (S_ISREG(file.st_mode) && marked(name, 0, mark)) {
@@ -308,9 +308,10 @@ bool check_replaceable(const std::string& name, io_error& error) {
   }
   // A sticky folder (like /tmp, or a game folder shared by several players)
   // lets a file be replaced only by its owner, the folder's owner or root.
+  struct stat in_folder;
   const uid_t us = geteuid();
-  if ((in_folder.st_mode & S_ISVTX) != 0 && us != 0 && file.st_uid != us &&
-      in_folder.st_uid != us) {
+  if (stat(folder.c_str(), &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && us != 0 &&
+      file.st_uid != us && in_folder.st_uid != us) {
     return refuse(error, "replace", name,
                   "it belongs to another user, and the folder lets only a file's owner replace it",
                   "Run the program as the owner of \"" + name + "\" or of the folder.");

@@ -212,6 +212,7 @@ class InterruptionTest(ScratchFolderTest):
         self.assertIn(sorted(left), ([TARGET], [TARGET, BACKUP]))
         if BACKUP in left:
             self.assertTrue(left[TARGET] == patched(original) and left[BACKUP] == original)
+            self.assertIn(b"patch installed!", session.screen)
         else:
             self.assertTrue(left[TARGET] == original)
 
