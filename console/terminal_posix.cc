@@ -105,8 +105,11 @@ void catch_stopping_signals() {
 }  // namespace
 
 void start_console() {
-  // A reader that went away must not kill us in the middle of a patch.
+  // A reader that went away must not kill us in the middle of a patch, nor
+  // may a limit on file sizes (ulimit -f): the write then fails with EFBIG,
+  // which the patch reports, removing its files.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 
   const char* term = getenv("TERM");
   smart_terminal = isatty(STDOUT_FILENO) && term != nullptr && strcmp(term, "dumb") != 0;

@@ -13,6 +13,7 @@ struct io_error {
   std::string file;        // the name as the program knows it
   std::string reason;      // the system's words for what went wrong
   bool not_found = false;  // the name leads to no file at all
+  bool in_use = false;     // a running program holds the file
   std::string advice;      // what the player can do about it, where we know
 };
 
@@ -44,7 +45,9 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
 // data on disk without waiting for it, so that sync_file has less left to do.
 bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error);
 
-// Gives `to` the permission bits of `from`.
+// Gives `to` the owner, group and permission bits of `from`. The owner and
+// group only where the process may give them (root may, a player only a
+// group of their own): a refusal leaves the file ours, and is no failure.
 bool copy_permissions(const open_file& from, open_file& to, io_error& error);
 
 // Gives `to` the modification time of `from` and, on Windows, also its
@@ -63,9 +66,12 @@ bool close_file(open_file& file, io_error& error);
 void abandon_file(open_file& file);
 
 // Tells whether `name` can be replaced at all, before anything is renamed:
-// on Windows a read-only file, or one that a running program holds open,
-// cannot, and finding that out between the two renames would leave the
-// backup changed and the target not. A name that leads to no file can be.
+// finding that out between the two renames would leave the backup changed
+// and the target not. On Windows a read-only file, or one that a running
+// program holds open (`in_use`), cannot be; on Linux a file or folder marked
+// immutable or append-only, or someone else's file in a folder where only
+// a file's owner may replace it. A name that leads to no file can be, where
+// the folder allows it; what cannot be found out is no reason to refuse.
 bool check_replaceable(const std::string& name, io_error& error);
 
 // Atomically puts `from` in the place of `to`, replacing whatever was there;
@@ -80,6 +86,8 @@ bool replace_keeping_identity(const std::string& from, const std::string& to,
                               const std::string& original_copy, io_error& error);
 
 // Makes the folder entry of `name` durable, so a rename survives a power cut.
+// A folder the system cannot sync, or that we may not open to sync it, is
+// left to the system's own writing out, with no error.
 bool sync_folder_of(const std::string& name, io_error& error);
 
 // Lists the names in the folder of `name` (without "." and ".."), as UTF-8.

@@ -356,7 +356,9 @@ bool check_replaceable(const std::string& name, io_error& error) {
     const DWORD code = GetLastError();
     if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
       SetLastError(code);
-      return fail(error, "replace", name);
+      fail(error, "replace", name);
+      error.in_use = code == ERROR_SHARING_VIOLATION;
+      return false;
     }
     Sleep(busy_pause_ms);
   }
