@@ -6,7 +6,15 @@
 #include "console/terminal.hpp"
 #include "patcher/patch.hpp"
 
-int main() {
+int main(int argc, char* argv[]) {
+  // The questions every command answers get their answer alone: no colour,
+  // no cleared screen, no menu. Any other argument is ignored, so a file
+  // dropped on the program still gets the menu.
+  if (argc > 1) {
+    if (const char* answer = answer_to(argv[1])) {
+      return print_answer(answer);
+    }
+  }
   start_console();
   clear_screen();
   draw_banner();

@@ -1,5 +1,6 @@
 #include "console/screens.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +38,42 @@ const char* const menu_rows[menu_row_count] = {
     "      \xC0\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xD9\n",
 };
 // clang-format on
+
+namespace {
+
+// Plain ASCII, so it reads the same in any console and code page.
+constexpr char usage_text[] =
+    "Usage: camera-patch\n"
+    "       camera-patch --help | --version\n"
+    "\n"
+    "Patches VELORAC.EXE, the program of Velomira Rally Circuit Gold Series,\n"
+    "in the current folder, so that one camera value goes from 20 to 100, and\n"
+    "keeps the original as VELORAC.EXE.bku. Run it in the game's folder and\n"
+    "type c and Enter at its menu to patch, or q and Enter to quit.\n";
+
+// CAMERA_PATCH_VERSION comes from the build, which takes it from the project.
+constexpr char version_text[] = "camera-patch " CAMERA_PATCH_VERSION "\n";
+
+}  // namespace
+
+const char* answer_to(std::string_view argument) {
+  if (argument == "--help" || argument == "-h" || is_platform_help_request(argument)) {
+    return usage_text;
+  }
+  if (argument == "--version") {
+    return version_text;
+  }
+  return nullptr;
+}
+
+int print_answer(const char* answer) {
+  if (std::fputs(answer, stdout) >= 0 && std::fflush(stdout) == 0) {
+    return 0;
+  }
+  const int reason = errno;
+  std::fprintf(stderr, "camera-patch: could not write the answer: %s\n", std::strerror(reason));
+  return 1;
+}
 
 void draw_banner() {
   for (const char* row : banner_rows) {

@@ -1,7 +1,8 @@
-// The program's fixed screens and its two ways of asking the player.
+// The program's fixed screens and answers, and its two ways of asking the player.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 inline constexpr std::size_t banner_row_count = 17;
 inline constexpr std::size_t menu_row_count = 8;
@@ -9,6 +10,15 @@ inline constexpr std::size_t reply_size = 10;
 
 extern const char* const banner_rows[banner_row_count];
 extern const char* const menu_rows[menu_row_count];
+
+// The answer to a question asked on the command line (--help, -h, --version,
+// or the platform's own way of asking for help), or nullptr for any other
+// argument.
+const char* answer_to(std::string_view argument);
+
+// Prints `answer` alone and returns the exit status: 0, or 1 when it could
+// not be written.
+int print_answer(const char* answer);
 
 void draw_banner();
 void draw_menu();

@@ -8,6 +8,10 @@
 // arranges for the player's own colours to come back when the program ends.
 void start_console();
 
+// True for the platform's own way of asking a program how to use it, besides
+// --help and -h: "/?" on Windows, nothing elsewhere.
+bool is_platform_help_request(std::string_view argument);
+
 void clear_screen();
 
 // Writes program text, given as code page 437 bytes.

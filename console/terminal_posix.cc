@@ -105,8 +105,11 @@ void catch_stopping_signals() {
 }  // namespace
 
 void start_console() {
-  // A reader that went away must not kill us in the middle of a patch.
+  // A reader that went away must not kill us in the middle of a patch, nor
+  // may a limit on file sizes (ulimit -f): the write then fails with EFBIG,
+  // which the patch reports, removing its files.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 
   const char* term = getenv("TERM");
   smart_terminal = isatty(STDOUT_FILENO) && term != nullptr && strcmp(term, "dumb") != 0;
@@ -119,6 +122,8 @@ void start_console() {
   atexit(restore_colours_at_exit);
   catch_stopping_signals();
 }
+
+bool is_platform_help_request(std::string_view) { return false; }
 
 void clear_screen() {
   if (smart_terminal) {

@@ -63,20 +63,22 @@ void write_bytes(std::string_view text) {
 
 // Interruptions, as the console reports them: on a thread of their own,
 // while the program goes on. The lock keeps a report and the patch's
-// release of them from crossing.
-SRWLOCK interruption_lock = SRWLOCK_INIT;
+// release of them from crossing. A critical section, as Windows XP has no
+// lighter lock; it is made ready at start, before a patch can hold or
+// release interruptions, and before the handler can run.
+CRITICAL_SECTION interruption_lock;
 bool handler_installed = false;
 bool holding = false;
 std::atomic<bool> pending{false};
 
 BOOL WINAPI on_interruption(DWORD event) {
   (void)event;
-  AcquireSRWLockExclusive(&interruption_lock);
+  EnterCriticalSection(&interruption_lock);
   const bool held = holding;
   if (held) {
     pending = true;
   }
-  ReleaseSRWLockExclusive(&interruption_lock);
+  LeaveCriticalSection(&interruption_lock);
   if (!held) {
     // Not in a patch: the system's own handling ends the program at once.
     return FALSE;
@@ -93,6 +95,7 @@ BOOL WINAPI on_interruption(DWORD event) {
 }  // namespace
 
 void start_console() {
+  InitializeCriticalSection(&interruption_lock);
   output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   is_console =
@@ -101,6 +104,8 @@ void start_console() {
     run_console_command("color 0c");
   }
 }
+
+bool is_platform_help_request(std::string_view argument) { return argument == "/?"; }
 
 void clear_screen() {
   if (is_console) {
@@ -152,9 +157,9 @@ void hold_interruptions() {
     // it always did; nothing to tell the player.
     handler_installed = SetConsoleCtrlHandler(on_interruption, TRUE) != 0;
   }
-  AcquireSRWLockExclusive(&interruption_lock);
+  EnterCriticalSection(&interruption_lock);
   holding = true;
-  ReleaseSRWLockExclusive(&interruption_lock);
+  LeaveCriticalSection(&interruption_lock);
 }
 
 bool interruption_pending() { return pending; }
@@ -162,10 +167,10 @@ bool interruption_pending() { return pending; }
 void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
 void release_interruptions() {
-  AcquireSRWLockExclusive(&interruption_lock);
+  EnterCriticalSection(&interruption_lock);
   holding = false;
   const bool came = pending;
-  ReleaseSRWLockExclusive(&interruption_lock);
+  LeaveCriticalSection(&interruption_lock);
   if (came) {
     end_interrupted();
   }

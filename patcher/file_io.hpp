@@ -15,7 +15,7 @@ struct io_error {
   std::string file;        // the name as the program knows it
   std::string reason;      // the system's words for what went wrong
   bool not_found = false;  // the name leads to no file at all
-  bool in_use = false;     // another program holds the file open
+  bool in_use = false;     // a running program holds the file
   std::string advice;      // what the player can do about it, where we know
 };
 
@@ -64,9 +64,12 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
 bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error);
 
 // Gives the new file `to` what a copy of `from` should keep besides its
-// bytes: on POSIX its owner, group and permission bits, on Windows its hidden
-// and system attributes; with `times` also its modification time (and on
-// Windows its creation time), so that a restored backup is the file as it was.
+// bytes: on POSIX its owner, group and permission bits (the owner and group
+// only where the process may give them: root may, a player only a group of
+// their own; a refusal leaves the file ours, and is no failure), on Windows
+// its hidden and system attributes; with `times` also its modification time
+// (and on Windows its creation time), so that a restored backup is the file
+// as it was.
 bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error);
 
 // Forces the file's contents to stable storage.
@@ -79,9 +82,13 @@ bool close_file(open_file& file, io_error& error);
 // would add nothing the player can act on.
 void abandon_file(open_file& file);
 
-// Tells whether `name` can be replaced at all, before anything is renamed,
-// as finding that out between the two renames would leave the backup changed
-// and the target not. A name that leads to no file can be.
+// Tells whether `name` can be replaced at all, before anything is renamed:
+// finding that out between the two renames would leave the backup changed
+// and the target not. On Windows a read-only file, or one that a running
+// program holds open (`in_use`), cannot be; on Linux a file or folder marked
+// immutable or append-only, or someone else's file in a folder where only
+// a file's owner may replace it. A name that leads to no file can be, where
+// the folder allows it; what cannot be found out is no reason to refuse.
 bool check_replaceable(const std::string& name, io_error& error);
 
 // What a replace left in the folder.
@@ -99,6 +106,8 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
                             io_error& error);
 
 // Makes the folder entry of `name` durable, so a rename survives a power cut.
+// A folder the system cannot sync, or that we may not open to sync it, is
+// left to the system's own writing out, with no error.
 bool sync_folder_of(const std::string& name, io_error& error);
 
 // Lists the names in the folder of `name` (without "." and ".."), as UTF-8.

@@ -8,8 +8,10 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -41,6 +43,58 @@ std::string full_folder_of(const std::string& name) {
   std::string result = full;
   free(full);
   return result;
+}
+
+// As fail, naming the folder of `name` in full. The reason is read first:
+// finding the folder's name makes calls of its own, which may change errno.
+bool fail_in_folder(io_error& error, const char* action, const std::string& name) {
+  const int code = errno;
+  const std::string folder = full_folder_of(name);
+  errno = code;
+  return fail(error, action, folder);
+}
+
+// The marks that forbid renaming over a file, or removing or renaming
+// anything in a folder, to root as well: chattr's +i and +a.
+struct forbidding_mark {
+  const char* word;
+  char letter;
+};
+
+bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
+  // O_NONBLOCK and O_NOFOLLOW: looking must not hang on a pipe or follow a link.
+  const int fd =
+      open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | extra_flags);
+  if (fd < 0) {
+    return false;
+  }
+  int flags = 0;
+  // File systems without such marks answer ENOTTY or EOPNOTSUPP: nothing forbids.
+  const bool known = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  close(fd);
+  if (known && (flags & FS_IMMUTABLE_FL) != 0) {
+    mark = {"immutable", 'i'};
+    return true;
+  }
+  if (known && (flags & FS_APPEND_FL) != 0) {
+    mark = {"append-only", 'a'};
+    return true;
+  }
+  return false;
+}
+
+bool refuse(io_error& error, const char* action, const std::string& file, const std::string& reason,
+            const std::string& advice) {
+  fail_with(error, action, file, reason);
+  error.advice = advice;
+  return false;
+}
+
+bool refuse_marked(io_error& error, const char* action, const std::string& file,
+                   const forbidding_mark& mark) {
+  return refuse(error, action, file, std::string("it is marked ") + mark.word,
+                std::string("Clear the mark as root (chattr -") + mark.letter + " \"" + file +
+                    "\") and try again.");
 }
 
 // File systems that keep no POSIX permissions or times (FAT, exFAT, some
@@ -86,9 +140,7 @@ creation create_new_file(const std::string& name, open_file& file, io_error& err
     return creation::created;
   }
   const int code = errno;
-  const std::string folder = full_folder_of(name);
-  errno = code;
-  fail(error, "create a file in", folder);
+  fail_in_folder(error, "create a file in", name);
   if (code == EROFS) {
     error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
   } else if (code == EACCES || code == EPERM) {
@@ -157,10 +209,21 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   if (fstat(descriptor(to), &has) != 0) {
     return fail(error, "examine", to.name);
   }
-  // Owner and bits are a courtesy, not part of the patch: where the file
-  // system cannot keep them, or the file has them already, nothing is asked.
-  // EPERM here is a file system's no, as we own the file we just created.
-  if ((has.st_mode & 07777) != (wanted.st_mode & 07777) &&
+  // Run as root for a player (after the advice on a folder they may not
+  // write), the new files must stay the player's, or a 0600 game would be
+  // theirs no more. A player may give a file only to a group of their own,
+  // so the group alone is tried next. The owner goes before the bits: a
+  // change of owner clears the set-user-id and set-group-id bits.
+  bool owner_changed = false;
+  if (has.st_uid != wanted.st_uid || has.st_gid != wanted.st_gid) {
+    owner_changed = fchown(descriptor(to), wanted.st_uid, wanted.st_gid) == 0 ||
+                    (has.st_gid != wanted.st_gid &&
+                     fchown(descriptor(to), static_cast<uid_t>(-1), wanted.st_gid) == 0);
+  }
+  // The bits are a courtesy, not part of the patch: where the file system
+  // cannot keep them, or the file has them already, nothing is asked. EPERM
+  // here is a file system's no, as we own the file we just created.
+  if ((owner_changed || (has.st_mode & 07777) != (wanted.st_mode & 07777)) &&
       fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
     return fail(error, "set the permissions of", to.name);
   }
@@ -203,9 +266,29 @@ void abandon_file(open_file& file) {
 }
 
 bool check_replaceable(const std::string& name, io_error& error) {
-  // rename() replaces a file whatever its own mode, and whoever has it open.
-  (void)name;
-  (void)error;
+  forbidding_mark mark;
+  const std::string folder = folder_of(name);
+  if (marked(folder, O_DIRECTORY, mark)) {
+    return refuse_marked(error, "replace files in", full_folder_of(name), mark);
+  }
+  struct stat file;
+  // Nothing there yet, or nothing to learn: the rename itself will tell.
+  if (lstat(name.c_str(), &file) != 0) {
+    return true;
+  }
+  if (S_ISREG(file.st_mode) && marked(name, 0, mark)) {
+    return refuse_marked(error, "replace", name, mark);
+  }
+  // A sticky folder (like /tmp, or a game folder shared by several players)
+  // lets a file be replaced only by its owner, the folder's owner or root.
+  struct stat in_folder;
+  const uid_t us = geteuid();
+  if (stat(folder.c_str(), &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && us != 0 &&
+      file.st_uid != us && in_folder.st_uid != us) {
+    return refuse(error, "replace", name,
+                  "it belongs to another user, and the folder lets only a file's owner replace it",
+                  "Run the program as the owner of \"" + name + "\" or of the folder.");
+  }
   return true;
 }
 
@@ -237,16 +320,20 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
 bool sync_folder_of(const std::string& name, io_error& error) {
   const std::string folder = folder_of(name);
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // As careful databases do, a folder we may write in but not list (EACCES)
+  // and a file system that has no sync for folders (EINVAL, EBADF: some
+  // shared folders of virtual machines) are left to the system's own
+  // writing out; a real failure (EIO) still stops the patch.
   if (fd < 0) {
-    return fail(error, "open the folder", folder);
+    return errno == EACCES || fail_in_folder(error, "open the folder", name);
   }
-  if (fsync(fd) != 0) {
-    fail(error, "sync the folder", folder);
+  if (fsync(fd) != 0 && errno != EINVAL && errno != EBADF) {
+    fail_in_folder(error, "sync the folder", name);
     close(fd);
     return false;
   }
   if (close(fd) != 0) {
-    return fail(error, "close the folder", folder);
+    return fail_in_folder(error, "close the folder", name);
   }
   return true;
 }

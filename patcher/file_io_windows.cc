@@ -156,7 +156,8 @@ std::string full_folder_of(const std::string& name) {
   std::wstring full;
   std::string folder;
   const std::string relative = folder_of(name, separators);
-  if (!to_full_wide(relative, full) || !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
+  if (!to_full_wide(relative, full) ||
+      !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
     return relative;
   }
   return folder;
@@ -186,18 +187,24 @@ bool unsupported_here(DWORD code) {
 // ReplaceFileW without a name for a backup of its own: it renames `from`
 // over `to` in one step and hands on the attributes, access rules, creation
 // time and short name of `to`. Access rules that cannot be carried over (a
-// folder shared from elsewhere) are no reason to fail the patch; XP does not
-// know that flag, and refuses the call for it.
+// folder shared from elsewhere) are no reason to fail the patch.
 bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
-  static DWORD flags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
-  if (ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr)) {
+  // REPLACEFILE_IGNORE_ACL_ERRORS, which the XP headers leave out.
+  constexpr DWORD ignore_acl_errors = 0x4;
+  if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | ignore_acl_errors, nullptr, nullptr)) {
     return true;
   }
-  if (GetLastError() != ERROR_INVALID_PARAMETER || flags == REPLACEFILE_IGNORE_MERGE_ERRORS) {
+  const DWORD code = GetLastError();
+  if (is_busy(code) || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+      code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    SetLastError(code);
     return false;
   }
-  flags = REPLACEFILE_IGNORE_MERGE_ERRORS;
-  return ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr) != 0;
+  // Windows XP knows no such flag and refuses the call; whatever the refusal,
+  // one more try without the flag does no harm.
+  return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr) != 0;
 }
 
 }  // namespace
@@ -306,8 +313,8 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
     return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
   }
   // The last access is the copy's own.
-  if (times && !SetFileTime(handle_of(to), &original.ftCreationTime, nullptr,
-                            &original.ftLastWriteTime)) {
+  if (times &&
+      !SetFileTime(handle_of(to), &original.ftCreationTime, nullptr, &original.ftLastWriteTime)) {
     return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
   }
   // Hidden and system go along, so a restored backup hides as the game's
@@ -316,6 +323,8 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   if ((original.dwFileAttributes & carried) == 0) {
     return true;
   }
+  // By name: Windows XP sets attributes through no handle. Attributes are no
+  // data, so our own unshared handle does not stand in the way.
   std::wstring wide;
   if (!to_wide(to.name, wide) ||
       !SetFileAttributesW(wide.c_str(),
@@ -467,8 +476,8 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
-  const HANDLE search =
-      FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch, nullptr, 0);
+  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // Only the root of a drive can have no entries at all, not even ".".
     return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);

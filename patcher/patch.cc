@@ -9,8 +9,9 @@
 
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
-#include "patcher/patch.hpp"
 #include "patcher/file_names.hpp"
+#include "patcher/folder_lock.hpp"
+#include "patcher/patch.hpp"
 
 namespace {
 
@@ -23,6 +24,8 @@ struct patch_work {
   // Temporary files not yet renamed into place; empty once they are.
   std::string backup_temporary;
   std::string target_temporary;
+  // Held from before the leftovers are cleared until the folder is settled.
+  folder_lock lock;
   // Set once the backup's rename has begun: from there on the patch is
   // finished rather than abandoned when the player interrupts it.
   bool renaming = false;
@@ -53,7 +56,8 @@ void say_failure(const io_error& error) {
   }
 }
 
-// Closes every file and removes what was only ever temporary.
+// Closes every file and removes what was only ever temporary; then, with the
+// folder settled, another run may have it.
 void let_go(patch_work& work) {
   abandon_file(work.source);
   abandon_file(work.copy);
@@ -65,6 +69,7 @@ void let_go(patch_work& work) {
     remove_quietly(work.target_temporary);
     work.target_temporary.clear();
   }
+  unlock_folder(work.lock);
 }
 
 // The player asked to stop: the folder is as it was, and the program ends
@@ -109,6 +114,7 @@ bool same_ignoring_ascii_case(const std::string& a, const std::string& b) {
 
 // A killed run (a power cut, SIGKILL) leaves its temporary files behind;
 // each later run clears them, so they never pile up in the game's folder.
+// Only under the folder's lock: without it they may be a live run's files.
 void remove_leftovers(const patch_work& work) {
   std::vector<std::string> names;
   io_error ignored;
@@ -304,6 +310,50 @@ bool find_target(patch_work& work, io_error& error) {
   stop(work, "Dispatch, " + quoted(work.target) + " is there but could not be opened.", &error, "");
 }
 
+// Two runs at once in one folder would clear or replace each other's files.
+// The second says so at once: waiting, it would only find the patch done and
+// the bytes gone, which reads like a failure.
+void take_the_folder(patch_work& work) {
+  switch (lock_current_folder(work.lock)) {
+    case folder_lock_state::held:
+      remove_leftovers(work);
+      return;
+    case folder_lock_state::taken_by_another:
+      console_write("  \n");
+      stop(work,
+           "Dispatch, another copy of this program is patching " + quoted(work.target) +
+               " right now.",
+           nullptr,
+           "This copy changed nothing. Wait for the other one to finish; it says how the patch "
+           "went.");
+    case folder_lock_state::unavailable:
+      // A folder we may not list, or a file system without locks: the patch
+      // goes on, only nothing that looks left over is cleared.
+      return;
+  }
+}
+
+// Refuses a target or backup that cannot be replaced, with nothing changed:
+// found out between the two renames, the earlier backup would be given up
+// for a patch that then fails. Asked before anything is made, and again
+// just before the renames.
+void refuse_unless_replaceable(patch_work& work) {
+  io_error error;
+  if (!check_replaceable(work.target, error)) {
+    // "Locked" only when a running program holds it: rights or marks that
+    // forbid replacing it need other advice.
+    stop(work,
+         "Dispatch, " + quoted(work.target) +
+             (error.in_use ? " is locked and cannot be patched."
+                           : " may not be replaced, so it cannot be patched."),
+         &error, nothing_changed(work));
+  }
+  if (!check_replaceable(work.backup, error)) {
+    stop(work, "Dispatch, the earlier backup " + quoted(work.backup) + " cannot be replaced.",
+         &error, nothing_changed(work));
+  }
+}
+
 }  // namespace
 
 int apply_patch(const char* file_name) {
@@ -324,7 +374,7 @@ int apply_patch(const char* file_name) {
   // The probe only asks whether the file opens; reading starts afresh below.
   abandon_file(work.source);
   work.backup = work.target + backup_suffix;
-  remove_leftovers(work);
+  take_the_folder(work);
   if (missing) {
     hold_interruptions();
     if (!restore_from_backup(work, error)) {
@@ -350,12 +400,14 @@ int apply_patch(const char* file_name) {
          nothing_changed(work));
   }
   if (count != 1) {
+    let_go(work);
     console_write("  [i] Dispatch, the bytes could not be found!\n");
     console_write("  [i] 10-4. Please restore backup EXE and try again.\n");
     wait_for_enter();
     std::exit(1);
   }
   console_write("  [i] Highway patrol has found and arrested the bytes!\n");
+  refuse_unless_replaceable(work);
 
   // From the first temporary file on, an interruption is held until the
   // patch can stop with the folder as it was, or has finished.
@@ -376,16 +428,7 @@ int apply_patch(const char* file_name) {
          nothing_changed(work));
   }
 
-  if (!check_replaceable(work.target, error)) {
-    stop(work,
-         "Dispatch, " + quoted(work.target) +
-             (error.in_use ? " is locked and cannot be patched." : " may not be replaced."),
-         &error, nothing_changed(work));
-  }
-  if (!check_replaceable(work.backup, error)) {
-    stop(work, "Dispatch, the earlier backup " + quoted(work.backup) + " cannot be replaced.",
-         &error, nothing_changed(work));
-  }
+  refuse_unless_replaceable(work);
   end_if_interrupted(work);
   // The renames are quick: once they begin, the patch is finished even if
   // the player interrupts it.
@@ -398,7 +441,9 @@ int apply_patch(const char* file_name) {
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
   if (!sync_folder_of(work.backup, error)) {
-    stop(work, "Dispatch, the backup " + quoted(work.backup) + " may not survive a power cut.",
+    stop(work,
+         "Dispatch, the backup " + quoted(work.backup) +
+             " is in place, but it may not survive a power cut.",
          &error, only_backup_replaced(work));
   }
   put_patched_target_in_place(work);
@@ -408,9 +453,13 @@ int apply_patch(const char* file_name) {
          quoted(work.backup) + " holds the original and is safe on disk; " + quoted(work.target) +
              " is patched, but a power cut now could undo that.");
   }
-  release_interruptions();
+  let_go(work);
 
   console_write("  [i] Perpetrating bytes sent to county jail, patch installed!\n");
+  // An interruption held through the renames ends the program here, once
+  // the player knows the patch is in.
+  console_flush();
+  release_interruptions();
   console_write("  [i] Press <ENTER> to exit. Drive safely!\n");
   char reply[reply_size];
   // The closing line is only there to keep the window open; its text is not used.

@@ -4,7 +4,21 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-bash "$root/scripts/install-deps.sh" --demo
+# A compiler, CMake with make, and Python are all the demo needs. With them
+# there nothing is installed, so no root is needed; without, they come from
+# Debian's packages, which takes root or sudo.
+missing=()
+for tool in "${CXX:-c++}" cmake make python3; do
+  command -v "$tool" >/dev/null || missing+=("$tool")
+done
+if ((${#missing[@]} > 0)); then
+  if ((EUID != 0)) && ! command -v sudo >/dev/null; then
+    echo "The demo needs what is missing here: ${missing[*]}." \
+      "Install it as root and run the demo again." >&2
+    exit 1
+  fi
+  bash "$root/scripts/install-deps.sh" --demo
+fi
 cmake -S "$root" -B "$root/build-demo" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=OFF >/dev/null
 cmake --build "$root/build-demo" --target camera-patch -j "$(nproc)" >/dev/null
 

@@ -6,8 +6,10 @@
 set -euo pipefail
 
 packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
+demo=false
 if [[ "${1-}" == --demo ]]; then
   shift
+  demo=true
 else
   packages+=(
     libgtest-dev                      # unit tests
@@ -37,15 +39,24 @@ if ((EUID != 0)); then
 fi
 
 # Wine shows Cyrillic only when the Linux side has a locale that holds it.
+# The demo runs no tests, so it needs none.
 add_locale() {
-  if ! grep -qix "$1" <<<"$(locale -a)"; then
+  if ! $demo && ! grep -qix "$1" <<<"$(locale -a)"; then
     "${sudo[@]}" sed -i "s/^# *$2/$2/" /etc/locale.gen
     "${sudo[@]}" locale-gen
   fi
 }
 
+# Where wine is, the 32-bit Windows program's tests need its 32-bit DLLs.
+add_wine32_dlls() {
+  if ! $demo && dpkg-query -W libwine:amd64 >/dev/null 2>&1; then
+    bash "$(dirname "$0")/wine32-dlls.sh" >/dev/null
+  fi
+}
+
 if ((${#missing[@]} == 0)); then
   add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+  add_wine32_dlls
   exit 0
 fi
 
@@ -56,3 +67,4 @@ export DEBIAN_FRONTEND=noninteractive
 # wine is only known to work with them.
 "${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"
 add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
+add_wine32_dlls

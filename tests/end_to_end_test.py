@@ -1,8 +1,10 @@
 """The built program, run end to end in scratch folders with piped input:
 exact output, exit status and the files left behind."""
 import os
+import re
 import stat
 import subprocess
+import time
 
 from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND, PAUSE,
                      SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
@@ -10,7 +12,13 @@ from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, N
 import harness
 
 MENU_SCREEN = BANNER + MENU
+
+with open(os.path.join(os.path.dirname(__file__), "..", "CMakeLists.txt")) as cmake_lists:
+    VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", cmake_lists.read())[1]
 PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
+BUSY = (b'  [i] Dispatch, another copy of this program is patching "VELORAC.EXE" right now.\n'
+        b"  [i] This copy changed nothing. Wait for the other one to finish; it says how the "
+        b"patch went.\n")
 
 
 class MenuTest(ScratchFolderTest):
@@ -32,6 +40,30 @@ class MenuTest(ScratchFolderTest):
         status, out = run(self.folder, b"123456789c\n")
         self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
         self.assertEqual(sorted(self.contents()), [TARGET])
+
+
+    def test_help_and_version_answer_alone_and_other_arguments_get_the_menu(self):
+        original = image()
+        self.put(TARGET, original)
+        usage = b"Usage: camera-patch\n"
+        answers = {"--help": usage, "-h": usage, "--version": f"camera-patch {VERSION}\n".encode()}
+        others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
+        if harness.WINDOWS:
+            answers["/?"] = usage
+        else:
+            others.append("/?")
+        for argument, answer in answers.items():
+            with self.subTest(argument):
+                # A "c" waiting on standard input must not be read as a reply.
+                status, out = run(self.folder, b"c\n\n", command=harness.COMMAND + [argument])
+                self.assertEqual(status, 0)
+                self.assertTrue(out.startswith(shown(answer)), out)
+                self.assertNotIn(shown(MENU[:80]), out)
+                self.assertEqual(self.contents(), {TARGET: original})
+        for argument in others:
+            with self.subTest(argument):
+                status, out = run(self.folder, b"q\n", command=harness.COMMAND + [argument])
+                self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
 
 
 class StandardInputTest(ScratchFolderTest):
@@ -181,6 +213,37 @@ class PatchTest(ScratchFolderTest):
                 status, _ = run(self.folder, b"c\n\n")
                 self.assertEqual(status, 0)
                 self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+
+
+class TwoCopiesTest(ScratchFolderTest):
+    def test_a_second_copy_in_the_same_folder_says_so_and_changes_nothing(self):
+        # Large enough that the first copy is still writing when the second
+        # starts, even under wine; sparse, so it costs no disk to make.
+        size = 200 << 20
+        with open(self.path(TARGET), "wb") as f:
+            f.write(image())
+            f.truncate(size)
+        first = subprocess.Popen(harness.COMMAND, cwd=self.folder, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 env=harness.environment())
+        first.stdin.write(b"c\n\n")
+        first.stdin.close()
+        deadline = time.monotonic() + 60
+        while not any(".tmp-" in name for name in os.listdir(self.folder)):
+            self.assertLess(time.monotonic(), deadline, "the first copy made no temporary file")
+            time.sleep(0.001)
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + BUSY + PAUSE)))
+        self.assertEqual((first.wait(timeout=120), first.stdout.read()),
+                         (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
+        first.stdout.close()
+        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
+        at = image().index(SEARCH)
+        for name, expected in ((TARGET, REPLACED), (BACKUP, SEARCH)):
+            with open(self.path(name), "rb") as f:
+                f.seek(at)
+                self.assertEqual((f.read(len(SEARCH)), os.fstat(f.fileno()).st_size),
+                                 (expected, size))
 
 
 if __name__ == "__main__":

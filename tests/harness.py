@@ -80,6 +80,15 @@ def run(folder, reply, wrapper=(), timeout=120, command=None, **env_changes):
     return done.returncode, done.stdout
 
 
+def as_unprivileged_user():
+    """A wrapper that runs the program as nobody, for whom permissions hold."""
+    if os.geteuid() != 0:
+        return []
+    if shutil.which("setpriv") is None:
+        raise unittest.SkipTest("setpriv is needed to drop root's privileges")
+    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
 def image(lead=4000, tail=3000):
     """An executable-like image holding the search bytes exactly once."""
     filler = bytes((i * 7 + 3) % 251 for i in range(lead + tail)).replace(b"\x89", b"\x90")
@@ -103,6 +112,13 @@ class ScratchFolderTest(unittest.TestCase):
             out.write(data)
         if mode is not None:
             os.chmod(self.path(name), mode)
+
+    def program_anyone_may_run(self):
+        """A copy of the program that nobody may run, wherever the build is."""
+        place = tempfile.mkdtemp(prefix="camera-patch-program-")
+        self.addCleanup(shutil.rmtree, place)
+        os.chmod(place, 0o755)
+        return [shutil.copy(COMMAND[0], place)]
 
     def contents(self):
         """Every file left in the folder, by name."""

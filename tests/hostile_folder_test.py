@@ -6,23 +6,12 @@ import shutil
 import stat
 import subprocess
 import tempfile
-import unittest
 
-import harness
 from harness import (BACKUP, BANNER, MENU, PAUSE, TARGET, ScratchFolderTest, image,
-                     main, patched, run, shown)
+                     as_unprivileged_user, main, patched, run, shown)
 
 SEARCH_FAILED = b'  [i] Dispatch, "VELORAC.EXE" could not be searched.\n'
 NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
-
-
-def as_unprivileged_user():
-    """A wrapper that runs the program as nobody, for whom permissions hold."""
-    if os.geteuid() != 0:
-        return []
-    if shutil.which("setpriv") is None:
-        raise unittest.SkipTest("setpriv is needed to drop root's privileges")
-    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
 class PlantedLinkTest(ScratchFolderTest):
@@ -104,11 +93,7 @@ class PermissionTest(ScratchFolderTest):
         super().setUp()
         self.user = as_unprivileged_user()
         os.chmod(self.folder, 0o755)
-        # A copy of the program that nobody may run, wherever the build is.
-        place = tempfile.mkdtemp(prefix="camera-patch-program-")
-        self.addCleanup(shutil.rmtree, place)
-        os.chmod(place, 0o755)
-        self.program = [shutil.copy(harness.COMMAND[0], place)]
+        self.program = self.program_anyone_may_run()
 
     def run_as_user(self, folder=None):
         return run(folder or self.folder, b"c\n\n", wrapper=self.user, command=self.program)
@@ -147,6 +132,12 @@ class PermissionTest(ScratchFolderTest):
             with open(os.path.join(game, name), "rb") as f:
                 self.assertTrue(f.read() == data, name + " changed")
         self.assertEqual(stat.S_IMODE(os.stat(game).st_mode), 0o555)
+
+        # The reason stays the creation's when finding the folder's full name
+        # fails after it.
+        status, out = run(game, b"c\n\n", command=self.program, wrapper=[
+            "strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=getcwd:error=ENOMEM", *self.user])
+        self.assertIn(b'Could not create a file in ".": Permission denied.', out)
 
 if __name__ == "__main__":
     main()

@@ -162,6 +162,14 @@ class TerminalTest(ScratchFolderTest):
                     f.seek(size - 4096)
                     self.assertEqual(f.read(), SEARCH)
 
+    def test_help_and_version_leave_the_terminal_alone(self):
+        for argument in ("--help", "--version"):
+            session = Session(self.folder, harness.COMMAND + [argument], TERM="xterm", NO_COLOR=None)
+            self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 0)
+            self.assertTrue(session.screen.startswith(b"Usage:" if argument == "--help" else
+                                                      b"camera-patch "), session.screen)
+            self.assertNotIn(b"\x1b", session.screen)
+
     def test_no_colour_and_dumb_terminals(self):
         session = Session(self.folder, TERM="xterm", NO_COLOR="1")
         screen = session.read_until(MENU_BOTTOM)

@@ -1,7 +1,22 @@
-# The Windows build's tests: the program run under wine in scratch folders.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-find_program(WINE wine REQUIRED)
-find_program(WINESERVER wineserver REQUIRED)
+# The Windows build's tests: its header and imports checked against what
+# Windows XP has, and the program run under wine in scratch folders.
+find_program(WINE wine)
+find_program(WINESERVER wineserver)
+require_for_tests(WINE "wine")
+require_for_tests(WINESERVER "wine's wineserver")
+
+# The players' program is 32-bit and must start on Windows XP; the 64-bit one
+# on XP x64 at the least. Debian's python3-pefile is for Debian's own python3.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(windows_machine i386)
+else()
+  set(windows_machine amd64)
+endif()
+find_program(DEBIAN_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+add_test(NAME imports
+  COMMAND ${DEBIAN_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/windows_imports_test.py
+          $<TARGET_FILE:camera-patch> ${windows_machine}
+          ${CMAKE_CURRENT_SOURCE_DIR}/windows_imports.txt)
 
 # A wine prefix of the build's own, so that runs do not depend on the
 # developer's ~/.wine, and no window or installer ever asks for a display.
@@ -9,6 +24,13 @@ set(wine_environment
   WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine-prefix
   WINEDEBUG=-all
   WINEDLLOVERRIDES=mscoree,mshtml=)
+if(windows_machine STREQUAL i386)
+  # 64-bit wine runs a 32-bit program only with Debian's 32-bit wine DLLs,
+  # which scripts/install-deps.sh unpacks (never installs) into a cache.
+  execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine32-dlls.sh --where
+    OUTPUT_VARIABLE wine32_dlls OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  list(APPEND wine_environment WINEDLLPATH=${wine32_dlls})
+endif()
 set(headless DISPLAY=unset: WAYLAND_DISPLAY=unset:)
 
 # One wine server and its services for the whole run: otherwise each run of
@@ -35,15 +57,18 @@ set_tests_properties(wine_start wine_stop end_to_end windows PROPERTIES
 # that can fail or end any one of them: the fault matrix's program. The exe
 # players get is built without any of it.
 get_target_property(program_sources camera-patch SOURCES)
+get_target_property(program_definitions camera-patch COMPILE_DEFINITIONS)
+get_target_property(program_link_options camera-patch LINK_OPTIONS)
 list(TRANSFORM program_sources PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^[^/]")
 add_library(windows_faults STATIC windows_faults.cc)
 target_include_directories(windows_faults PRIVATE ${PROJECT_SOURCE_DIR})
 add_executable(camera-patch-faults ${program_sources})
 target_include_directories(camera-patch-faults PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(camera-patch-faults PRIVATE ${program_definitions})
 target_compile_options(camera-patch-faults PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-include ${CMAKE_CURRENT_SOURCE_DIR}/windows_faults.hpp>)
 target_link_libraries(camera-patch-faults PRIVATE matcher windows_faults)
-target_link_options(camera-patch-faults PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_options(camera-patch-faults PRIVATE ${program_link_options})
 
 add_test(NAME fault_matrix
   COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.py

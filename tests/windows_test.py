@@ -13,6 +13,7 @@ from terminal_test import Session
 
 PATCH_SCREEN = BANNER + MENU + BANNER + LOOKING + FOUND
 LOCKED = b'  [i] Dispatch, "VELORAC.EXE" is locked and cannot be patched.\n'
+MAY_NOT = b'  [i] Dispatch, "VELORAC.EXE" may not be replaced, so it cannot be patched.\n'
 EARLIER_BACKUP = b'  [i] Dispatch, the earlier backup "VELORAC.EXE.bku" cannot be replaced.\n'
 NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
 
@@ -111,7 +112,7 @@ class ConsoleTextTest(ScratchFolderTest):
 class UnreplaceableTargetTest(ScratchFolderTest):
     def test_a_read_only_target_or_backup_is_refused_before_anything_changes(self):
         original = harness.image()
-        for name, refusal in ((TARGET, LOCKED), (BACKUP, EARLIER_BACKUP)):
+        for name, refusal in ((TARGET, MAY_NOT), (BACKUP, EARLIER_BACKUP)):
             with self.subTest(read_only=name):
                 self.put(TARGET, original)
                 self.put(BACKUP, b"earlier backup")
@@ -211,6 +212,7 @@ class InterruptionTest(ScratchFolderTest):
         self.assertIn(sorted(left), ([TARGET], [TARGET, BACKUP]))
         if BACKUP in left:
             self.assertTrue(left[TARGET] == patched(original) and left[BACKUP] == original)
+            self.assertIn(b"patch installed!", session.screen)
         else:
             self.assertTrue(left[TARGET] == original)
 

@@ -1,10 +1,10 @@
-# Cross-builds the Windows program on Linux with Debian's mingw-w64 (x86-64).
+# What both Windows toolchains share: the one that includes this names the
+# target in mingw_triplet and CMAKE_SYSTEM_PROCESSOR.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
-set(mingw_triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${mingw_triplet}-gcc)
-set(CMAKE_CXX_COMPILER ${mingw_triplet}-g++)
+# The win32 thread model: no winpthreads, whose newer calls older Windows lack.
+set(CMAKE_C_COMPILER ${mingw_triplet}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${mingw_triplet}-g++-win32)
 set(CMAKE_RC_COMPILER ${mingw_triplet}-windres)
 
 # Headers and libraries come from the Windows side; programs that run during
