@@ -207,8 +207,10 @@ class FaultMatrixTest(ScratchFolderTest):
         return points
 
     def run_matrix(self, killed):
+        counts = []
         for earlier_backup in (None, EARLIER_BACKUP):
             points = self.points_to_fail(earlier_backup)
+            counts.append(len(points))
             for name, nth in points:
                 for what in ("end",) if killed else errors_of(name):
                     with self.subTest(call=name, nth=nth, what=what,
@@ -221,8 +223,11 @@ class FaultMatrixTest(ScratchFolderTest):
                             self.check_complete_patch(status)
                         if killed:
                             self.check_next_run()
-        print(f"\n{'ended' if killed else 'failed'} at {len(points)} calls: {self.runs} runs, "
-              f"{self.kept} kept the promise", file=sys.stderr)
+        self.summarise("ended" if killed else "failed", counts)
+
+    def summarise(self, how, counts):
+        print(f"\n{how} at each of {counts[0]} calls without an earlier backup and {counts[1]} "
+              f"with one: {self.runs} runs, {self.kept} kept the promise", file=sys.stderr)
 
     def test_every_failing_call_keeps_the_promise(self):
         self.run_matrix(killed=False)
@@ -235,6 +240,7 @@ class FaultMatrixTest(ScratchFolderTest):
         the program then makes to set that right is failed, and ended, in turn."""
         if not harness.WINDOWS:
             self.skipTest("a rename on Linux is never half done")
+        counts = [0, 0]
         for earlier_backup in (None, EARLIER_BACKUP):
             replaces = [point for point in self.points_to_fail(earlier_backup)
                         if point[0] == "ReplaceFileW"]
@@ -247,7 +253,9 @@ class FaultMatrixTest(ScratchFolderTest):
                     run_with_faults(self.folder, half_done, CAMERA_PATCH_TRACE=trace)
                     with open(trace) as log:
                         calls = [(name, int(nth)) for name, nth in map(str.split, log)]
-                for name, nth in calls[calls.index(replaces[0]) + 1:]:
+                later = calls[calls.index(replaces[0]) + 1:]
+                counts[bool(earlier_backup)] += len(later)
+                for name, nth in later:
                     for what in ("end",) + errors_of(name):
                         with self.subTest(half_done=error, call=name, nth=nth, what=what,
                                           earlier_backup=bool(earlier_backup)):
@@ -258,6 +266,7 @@ class FaultMatrixTest(ScratchFolderTest):
                                                "killed" if what == "end" else "ran",
                                                target_may_be_gone=True)
                             self.check_next_run()
+        self.summarise("half done, then failed or ended", counts)
 
     @linux_only
     def test_a_file_system_without_early_writing(self):
