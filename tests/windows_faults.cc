@@ -42,26 +42,20 @@ plan& the_plan() {
   static plan planned = [] {
     plan made;
     const std::string faults = variable("CAMERA_PATCH_FAULTS");
-    for (std::size_t start = 0; start < faults.size();) {
-      std::size_t end = faults.find(',', start);
-      if (end == std::string::npos) {
-        end = faults.size();
-      }
-      const std::string item = faults.substr(start, end - start);
-      const std::size_t first = item.find(':');
-      const std::size_t second = item.find(':', first + 1);
-      if (first == std::string::npos || second == std::string::npos) {
-        std::fprintf(stderr, "CAMERA_PATCH_FAULTS: cannot read \"%s\"\n", item.c_str());
+    for (const char* item = faults.c_str(); *item != '\0';) {
+      char call[64];
+      char what[16];
+      fault planned_fault;
+      int length = 0;
+      if (std::sscanf(item, "%63[^:]:%u:%15[^,]%n", call, &planned_fault.nth, what, &length) != 3) {
+        std::fprintf(stderr, "CAMERA_PATCH_FAULTS: cannot read \"%s\"\n", item);
         std::exit(2);
       }
-      fault planned_fault;
-      planned_fault.call = item.substr(0, first);
-      planned_fault.nth = static_cast<unsigned>(std::stoul(item.substr(first + 1)));
-      const std::string what = item.substr(second + 1);
-      planned_fault.end_process = what == "end";
-      planned_fault.error = planned_fault.end_process ? 0 : std::stoul(what);
+      planned_fault.call = call;
+      planned_fault.end_process = std::string(what) == "end";
+      planned_fault.error = planned_fault.end_process ? 0 : std::strtoul(what, nullptr, 10);
       made.faults.push_back(planned_fault);
-      start = end + 1;
+      item += length + (item[length] == ',' ? 1 : 0);
     }
     const std::string trace = variable("CAMERA_PATCH_TRACE");
     if (!trace.empty()) {
