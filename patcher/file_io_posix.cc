@@ -20,8 +20,12 @@
 
 #include "patcher/file_io.hpp"
 #include "patcher/file_names.hpp"
+#include "patcher/messages.hpp"
 
 namespace {
+
+namespace tried = messages::tried;
+namespace text = messages::posix;
 
 // Reads errno first, before anything else can overwrite it.
 bool fail(io_error& error, const std::string& action, const std::string& file) {
@@ -57,8 +61,8 @@ bool fail_in_folder(io_error& error, const char* action, const std::string& name
 // The marks that forbid renaming over a file, or removing or renaming
 // anything in a folder, to root as well: chattr's +i and +a.
 struct forbidding_mark {
-  const char* word;
-  char letter;
+  const char* reason;
+  const char* advice;
 };
 
 bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
@@ -73,11 +77,11 @@ bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
   const bool known = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
   close(fd);
   if (known && (flags & FS_IMMUTABLE_FL) != 0) {
-    mark = {"immutable", 'i'};
+    mark = {text::marked_immutable, text::clear_immutable};
     return true;
   }
   if (known && (flags & FS_APPEND_FL) != 0) {
-    mark = {"append-only", 'a'};
+    mark = {text::marked_append_only, text::clear_append_only};
     return true;
   }
   return false;
@@ -92,9 +96,7 @@ bool refuse(io_error& error, const char* action, const std::string& file, const 
 
 bool refuse_marked(io_error& error, const char* action, const std::string& file,
                    const forbidding_mark& mark) {
-  return refuse(error, action, file, std::string("it is marked ") + mark.word,
-                std::string("Clear the mark as root (chattr -") + mark.letter + " \"" + file +
-                    "\") and try again.");
+  return refuse(error, action, file, mark.reason, fill(mark.advice, {{"file", file}}));
 }
 
 // File systems that keep no POSIX permissions or times (FAT, exFAT, some
@@ -112,7 +114,7 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
   // but a plain file is refused before it is read.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    return fail(error, "open", name);
+    return fail(error, tried::open, name);
   }
   file.native = fd;
   file.name = name;
@@ -122,11 +124,12 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
 bool check_regular_file(const open_file& file, io_error& error) {
   struct stat info;
   if (fstat(descriptor(file), &info) != 0) {
-    return fail(error, "examine", file.name);
+    return fail(error, tried::examine, file.name);
   }
   if (!S_ISREG(info.st_mode)) {
-    return fail_with(error, "read", file.name,
-                     S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file");
+    return fail_with(
+        error, tried::read, file.name,
+        S_ISDIR(info.st_mode) ? messages::common::is_folder : messages::common::not_regular);
   }
   return true;
 }
@@ -140,12 +143,11 @@ creation create_new_file(const std::string& name, open_file& file, io_error& err
     return creation::created;
   }
   const int code = errno;
-  fail_in_folder(error, "create a file in", name);
+  fail_in_folder(error, tried::create_in, name);
   if (code == EROFS) {
-    error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
+    error.advice = text::read_only_file_system;
   } else if (code == EACCES || code == EPERM) {
-    error.advice =
-        "You need write permission on this folder, or run the program as the folder's owner.";
+    error.advice = text::need_write_permission;
   }
   return code == EEXIST ? creation::name_taken : creation::failed;
 }
@@ -169,7 +171,7 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
       return true;
     }
     if (errno != EINTR) {
-      return fail(error, "read", file.name);
+      return fail(error, tried::read, file.name);
     }
   }
 }
@@ -181,7 +183,7 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
       if (errno == EINTR) {
         continue;
       }
-      return fail(error, "write", file.name);
+      return fail(error, tried::write, file.name);
     }
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -204,10 +206,10 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   struct stat wanted;
   struct stat has;
   if (fstat(descriptor(from), &wanted) != 0) {
-    return fail(error, "examine", from.name);
+    return fail(error, tried::examine, from.name);
   }
   if (fstat(descriptor(to), &has) != 0) {
-    return fail(error, "examine", to.name);
+    return fail(error, tried::examine, to.name);
   }
   // Run as root for a player (after the advice on a folder they may not
   // write), the new files must stay the player's, or a 0600 game would be
@@ -225,7 +227,7 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   // here is a file system's no, as we own the file we just created.
   if ((owner_changed || (has.st_mode & 07777) != (wanted.st_mode & 07777)) &&
       fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
-    return fail(error, "set the permissions of", to.name);
+    return fail(error, tried::set_permissions, to.name);
   }
   if (!times) {
     return true;
@@ -236,14 +238,14 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   // would from any copy.
   const struct timespec kept[2] = {wanted.st_atim, wanted.st_mtim};
   if (futimens(descriptor(to), kept) != 0 && !unsupported_here(errno)) {
-    return fail(error, "set the times of", to.name);
+    return fail(error, tried::set_times, to.name);
   }
   return true;
 }
 
 bool sync_file(open_file& file, io_error& error) {
   if (fsync(descriptor(file)) != 0) {
-    return fail(error, "sync", file.name);
+    return fail(error, tried::sync, file.name);
   }
   return true;
 }
@@ -253,7 +255,7 @@ bool close_file(open_file& file, io_error& error) {
   file.native = -1;
   // No retry on EINTR: on Linux the descriptor is gone whatever close says.
   if (close(fd) != 0) {
-    return fail(error, "close", file.name);
+    return fail(error, tried::close, file.name);
   }
   return true;
 }
@@ -269,7 +271,7 @@ bool check_replaceable(const std::string& name, io_error& error) {
   forbidding_mark mark;
   const std::string folder = folder_of(name);
   if (marked(folder, O_DIRECTORY, mark)) {
-    return refuse_marked(error, "replace files in", full_folder_of(name), mark);
+    return refuse_marked(error, tried::replace_in, full_folder_of(name), mark);
   }
   struct stat file;
   // Nothing there yet, or nothing to learn: the rename itself will tell.
@@ -277,7 +279,7 @@ bool check_replaceable(const std::string& name, io_error& error) {
     return true;
   }
   if (S_ISREG(file.st_mode) && marked(name, 0, mark)) {
-    return refuse_marked(error, "replace", name, mark);
+    return refuse_marked(error, tried::replace, name, mark);
   }
   // A sticky folder (like /tmp, or a game folder shared by several players)
   // lets a file be replaced only by its owner, the folder's owner or root.
@@ -285,9 +287,8 @@ bool check_replaceable(const std::string& name, io_error& error) {
   const uid_t us = geteuid();
   if (stat(folder.c_str(), &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && us != 0 &&
       file.st_uid != us && in_folder.st_uid != us) {
-    return refuse(error, "replace", name,
-                  "it belongs to another user, and the folder lets only a file's owner replace it",
-                  "Run the program as the owner of \"" + name + "\" or of the folder.");
+    return refuse(error, tried::replace, name, text::owner_only,
+                  fill(text::run_as_owner, {{"file", name}}));
   }
   return true;
 }
@@ -301,7 +302,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
   struct stat before;
   const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
-    fail(error, "replace", to);
+    fail(error, tried::replace, to);
     return replace_result::unchanged;
   }
   // Some FUSE file systems (fusefat) stamp a renamed file with the time of
@@ -325,15 +326,15 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   // shared folders of virtual machines) are left to the system's own
   // writing out; a real failure (EIO) still stops the patch.
   if (fd < 0) {
-    return errno == EACCES || fail_in_folder(error, "open the folder", name);
+    return errno == EACCES || fail_in_folder(error, tried::open_folder, name);
   }
   if (fsync(fd) != 0 && errno != EINVAL && errno != EBADF) {
-    fail_in_folder(error, "sync the folder", name);
+    fail_in_folder(error, tried::sync_folder, name);
     close(fd);
     return false;
   }
   if (close(fd) != 0) {
-    return fail_in_folder(error, "close the folder", name);
+    return fail_in_folder(error, tried::close_folder, name);
   }
   return true;
 }
@@ -345,7 +346,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   const std::string folder = folder_of(name);
   DIR* listing = opendir(folder.c_str());
   if (listing == nullptr) {
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   for (;;) {
     errno = 0;
@@ -362,7 +363,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   closedir(listing);
   if (code != 0) {
     errno = code;
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   return true;
 }

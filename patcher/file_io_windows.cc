@@ -6,15 +6,18 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "patcher/file_io.hpp"
 #include "patcher/file_names.hpp"
+#include "patcher/messages.hpp"
 
 namespace {
+
+namespace tried = messages::tried;
+namespace text = messages::windows;
 
 // Either slash separates a folder from a name.
 constexpr char separators[] = "\\/";
@@ -30,9 +33,6 @@ constexpr std::size_t largest_transfer = std::size_t{1} << 30;
 constexpr DWORD busy_pause_ms = 100;
 constexpr DWORD busy_budget_ms = 1500;
 DWORD busy_waited_ms = 0;
-
-constexpr char administrator_advice[] =
-    "Under Program Files, run this program as administrator (right-click it).";
 
 // A lone surrogate has no UTF-8 form. XP's WideCharToMultiByte knows no
 // WC_ERR_INVALID_CHARS, so the check is ours.
@@ -82,9 +82,7 @@ std::string system_reason(DWORD code) {
   // it is, and only redirected output narrows it to code page 437.
   std::string reason;
   if (wide.empty() || !to_utf8(wide.data(), static_cast<int>(wide.size()), reason)) {
-    char number[32];
-    std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
-    return number;
+    return fill(text::system_error, {{"number", std::to_string(code)}});
   }
   return reason;
 }
@@ -214,7 +212,7 @@ bool is_open(const open_file& file) { return handle_of(file) != INVALID_HANDLE_V
 bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, "open", name, "the name is not valid UTF-8");
+    return fail_with(error, tried::open, name, text::not_utf8);
   }
   // Others may read along, but nobody writes while we read. Backup semantics
   // let a folder open too, so that it is refused as a folder, not as missing.
@@ -222,7 +220,7 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    return fail(error, "open", name);
+    return fail(error, tried::open, name);
   }
   hold(file, handle, name);
   return true;
@@ -231,13 +229,13 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
 bool check_regular_file(const open_file& file, io_error& error) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle_of(file), &info)) {
-    return fail(error, "examine", file.name);
+    return fail(error, tried::examine, file.name);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    return fail_with(error, "read", file.name, "it is a folder");
+    return fail_with(error, tried::read, file.name, messages::common::is_folder);
   }
   if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
-    return fail_with(error, "read", file.name, "it is not a regular file");
+    return fail_with(error, tried::read, file.name, messages::common::not_regular);
   }
   return true;
 }
@@ -245,7 +243,7 @@ bool check_regular_file(const open_file& file, io_error& error) {
 creation create_new_file(const std::string& name, open_file& file, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    fail_with(error, "create a file in", full_folder_of(name), "the name is not valid UTF-8");
+    fail_with(error, tried::create_in, full_folder_of(name), text::not_utf8);
     return creation::failed;
   }
   // CREATE_NEW never opens what is already there, and with
@@ -260,9 +258,9 @@ creation create_new_file(const std::string& name, open_file& file, io_error& err
   const DWORD code = GetLastError();
   const std::string folder = full_folder_of(name);
   SetLastError(code);
-  fail(error, "create a file in", folder);
+  fail(error, tried::create_in, folder);
   if (code == ERROR_ACCESS_DENIED) {
-    error.advice = administrator_advice;
+    error.advice = text::run_as_administrator;
   }
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? creation::name_taken
                                                                    : creation::failed;
@@ -280,7 +278,7 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
   DWORD read = 0;
   const DWORD wanted = static_cast<DWORD>(std::min(capacity, largest_transfer));
   if (!ReadFile(handle_of(file), buffer, wanted, &read, nullptr)) {
-    return fail(error, "read", file.name);
+    return fail(error, tried::read, file.name);
   }
   got = read;
   return true;
@@ -291,11 +289,11 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min(size, largest_transfer));
     if (!WriteFile(handle_of(file), data, chunk, &written, nullptr)) {
-      return fail(error, "write", file.name);
+      return fail(error, tried::write, file.name);
     }
     if (written == 0) {
       // A disk file takes everything or fails; nothing at all would loop forever.
-      return fail_with(error, "write", file.name, "the disk took none of the data");
+      return fail_with(error, tried::write, file.name, text::disk_took_nothing);
     }
     data += written;
     size -= written;
@@ -310,12 +308,12 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   // stand in the way of the next patch.
   BY_HANDLE_FILE_INFORMATION original;
   if (!GetFileInformationByHandle(handle_of(from), &original)) {
-    return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
+    return unsupported_here(GetLastError()) || fail(error, tried::examine, from.name);
   }
   // The last access is the copy's own.
   if (times &&
       !SetFileTime(handle_of(to), &original.ftCreationTime, nullptr, &original.ftLastWriteTime)) {
-    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
+    return unsupported_here(GetLastError()) || fail(error, tried::set_times, to.name);
   }
   // Hidden and system go along, so a restored backup hides as the game's
   // file did.
@@ -329,14 +327,14 @@ bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& e
   if (!to_wide(to.name, wide) ||
       !SetFileAttributesW(wide.c_str(),
                           FILE_ATTRIBUTE_ARCHIVE | (original.dwFileAttributes & carried))) {
-    return unsupported_here(GetLastError()) || fail(error, "set the attributes of", to.name);
+    return unsupported_here(GetLastError()) || fail(error, tried::set_attributes, to.name);
   }
   return true;
 }
 
 bool sync_file(open_file& file, io_error& error) {
   if (!FlushFileBuffers(handle_of(file))) {
-    return fail(error, "sync", file.name);
+    return fail(error, tried::sync, file.name);
   }
   return true;
 }
@@ -345,7 +343,7 @@ bool close_file(open_file& file, io_error& error) {
   const HANDLE handle = handle_of(file);
   file.native = -1;
   if (!CloseHandle(handle)) {
-    return fail(error, "close", file.name);
+    return fail(error, tried::close, file.name);
   }
   return true;
 }
@@ -360,7 +358,7 @@ void abandon_file(open_file& file) {
 bool check_replaceable(const std::string& name, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, "replace", name, "the name is not valid UTF-8");
+    return fail_with(error, tried::replace, name, text::not_utf8);
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -368,11 +366,11 @@ bool check_replaceable(const std::string& name, io_error& error) {
       // Nothing there yet (the first backup): the rename simply creates it.
       return true;
     }
-    return fail(error, "examine", name);
+    return fail(error, tried::examine, name);
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    fail_with(error, "replace", name, "it is marked read-only");
-    error.advice = "Right-click \"" + name + "\", choose Properties and untick Read-only.";
+    fail_with(error, tried::replace, name, text::marked_read_only);
+    error.advice = fill(text::untick_read_only, {{"file", name}});
     return false;
   }
   // A running game keeps its file open; so may a virus scanner, for a moment,
@@ -385,13 +383,13 @@ bool check_replaceable(const std::string& name, io_error& error) {
         return handle != INVALID_HANDLE_VALUE;
       })) {
     const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
-    fail(error, "replace", name);
+    fail(error, tried::replace, name);
     if (denied) {
-      error.advice = administrator_advice;
+      error.advice = text::run_as_administrator;
     }
     return false;
   }
-  return CloseHandle(handle) || fail(error, "close", name);
+  return CloseHandle(handle) || fail(error, tried::close, name);
 }
 
 replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
@@ -399,7 +397,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
   std::wstring wide_from;
   std::wstring wide_to;
   if (!to_full_wide(from, wide_from) || !to_full_wide(to, wide_to)) {
-    fail(error, "replace", to);
+    fail(error, tried::replace, to);
     return replace_result::unchanged;
   }
   if (keep_identity && exists(wide_to)) {
@@ -412,7 +410,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
                       code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || !exists(wide_to);
     SetLastError(code);
     if (gone || is_busy(code)) {
-      fail(error, "replace", to);
+      fail(error, tried::replace, to);
       return gone ? replace_result::target_gone : replace_result::unchanged;
     }
     // Any other refusal leaves both files where they were. Some file systems
@@ -429,7 +427,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
       })) {
     return replace_result::replaced;
   }
-  fail(error, "replace", to);
+  fail(error, tried::replace, to);
   return replace_result::unchanged;
 }
 
@@ -441,7 +439,7 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   // rename, to the disk.
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, "sync", name, "the name is not valid UTF-8");
+    return fail_with(error, tried::sync, name, text::not_utf8);
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (!retrying_while_busy([&] {
@@ -450,14 +448,14 @@ bool sync_folder_of(const std::string& name, io_error& error) {
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         return handle != INVALID_HANDLE_VALUE;
       })) {
-    return fail(error, "sync", name);
+    return fail(error, tried::sync, name);
   }
   if (!FlushFileBuffers(handle)) {
-    fail(error, "sync", name);
+    fail(error, tried::sync, name);
     CloseHandle(handle);
     return false;
   }
-  return CloseHandle(handle) || fail(error, "close", name);
+  return CloseHandle(handle) || fail(error, tried::close, name);
 }
 
 void remove_quietly(const std::string& name) {
@@ -472,7 +470,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   const std::string folder = folder_of(name, separators);
   std::wstring pattern;
   if (!to_wide(folder, pattern)) {
-    return fail_with(error, "list the folder", folder, "the name is not valid UTF-8");
+    return fail_with(error, tried::list_folder, folder, text::not_utf8);
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
@@ -480,7 +478,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
                                          FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // Only the root of a drive can have no entries at all, not even ".".
-    return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);
+    return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, tried::list_folder, folder);
   }
   do {
     const std::wstring_view entry = found.cFileName;
@@ -493,11 +491,11 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   } while (FindNextFileW(search, &found));
   const DWORD code = GetLastError();
   if (!FindClose(search)) {
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   if (code != ERROR_NO_MORE_FILES) {
     SetLastError(code);
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   return true;
 }
