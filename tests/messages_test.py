@@ -93,7 +93,8 @@ class MessagesTest(unittest.TestCase):
                        for section, name, text in found if section in EXPLAINED_IN
                        for document in EXPLAINED_IN[section]
                        if folded(as_player_reads(text)) not in documents[document]]
-        self.assertEqual(unexplained, [], "\n" + "\n".join(unexplained))
+        if unexplained:
+            self.fail("\n" + "\n".join(unexplained))
 
 
 if __name__ == "__main__":
