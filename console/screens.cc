@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "console/terminal.hpp"
+#include "patcher/messages.hpp"
 
 // Code page 437 text. The banner's rows end at column 70 with 8-column tab stops.
 // clang-format off
@@ -41,16 +43,6 @@ const char* const menu_rows[menu_row_count] = {
 
 namespace {
 
-// Plain ASCII, so it reads the same in any console and code page.
-constexpr char usage_text[] =
-    "Usage: camera-patch\n"
-    "       camera-patch --help | --version\n"
-    "\n"
-    "Patches VELORAC.EXE, the program of Velomira Rally Circuit Gold Series,\n"
-    "in the current folder, so that one camera value goes from 20 to 100, and\n"
-    "keeps the original as VELORAC.EXE.bku. Run it in the game's folder and\n"
-    "type c and Enter at its menu to patch, or q and Enter to quit.\n";
-
 // CAMERA_PATCH_VERSION comes from the build, which takes it from the project.
 constexpr char version_text[] = "camera-patch " CAMERA_PATCH_VERSION "\n";
 
@@ -58,7 +50,7 @@ constexpr char version_text[] = "camera-patch " CAMERA_PATCH_VERSION "\n";
 
 const char* answer_to(std::string_view argument) {
   if (argument == "--help" || argument == "-h" || is_platform_help_request(argument)) {
-    return usage_text;
+    return messages::answers::usage;
   }
   if (argument == "--version") {
     return version_text;
@@ -71,7 +63,9 @@ int print_answer(const char* answer) {
     return 0;
   }
   const int reason = errno;
-  std::fprintf(stderr, "camera-patch: could not write the answer: %s\n", std::strerror(reason));
+  const std::string told =
+      fill(messages::common::answer_not_written, {{"reason", std::strerror(reason)}}) + "\n";
+  std::fputs(told.c_str(), stderr);
   return 1;
 }
 
@@ -102,7 +96,7 @@ bool read_reply(char (&reply)[reply_size]) {
 }
 
 void wait_for_enter() {
-  console_write("  [i] Press <ENTER> to exit.");
+  console_write(std::string("  [i] ") + messages::common::pause);
   char reply[reply_size];
   // Whatever the player typed, or nothing at all, the pause is over.
   read_reply(reply);

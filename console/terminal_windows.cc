@@ -64,9 +64,9 @@ void write_bytes(std::string_view text) {
 // Interruptions, as the console reports them: on a thread of their own,
 // while the program goes on. The lock keeps a report and the patch's
 // release of them from crossing. A critical section, as Windows XP has no
-// lighter lock; it is made ready before the handler can run.
+// lighter lock; it is made ready at start, before a patch can hold or
+// release interruptions, and before the handler can run.
 CRITICAL_SECTION interruption_lock;
-bool lock_ready = false;
 bool handler_installed = false;
 bool holding = false;
 std::atomic<bool> pending{false};
@@ -95,6 +95,7 @@ BOOL WINAPI on_interruption(DWORD event) {
 }  // namespace
 
 void start_console() {
+  InitializeCriticalSection(&interruption_lock);
   output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   is_console =
@@ -151,10 +152,6 @@ void console_write_unicode(std::string_view utf8) {
 }
 
 void hold_interruptions() {
-  if (!lock_ready) {
-    InitializeCriticalSection(&interruption_lock);
-    lock_ready = true;
-  }
   if (!handler_installed) {
     // Without the handler an interruption still ends the program at once, as
     // it always did; nothing to tell the player.

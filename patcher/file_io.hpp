@@ -1,11 +1,13 @@
 // The few file-system calls a patch needs, each reporting failure with the
 // file it concerns and the system's own reason, so the player can be told.
-// One implementation per platform; the procedure above it has no #ifdefs.
+// One implementation per platform, for what the platforms do differently;
+// the procedure above them has no #ifdefs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct io_error {
@@ -16,6 +18,16 @@ struct io_error {
   bool in_use = false;     // a running program holds the file
   std::string advice;      // what the player can do about it, where we know
 };
+
+// Fills in `error` afresh, with our own words for the reason; returns false,
+// so a failing step can end with it.
+inline bool fail_with(io_error& error, std::string action, std::string file, std::string reason) {
+  error = io_error{};
+  error.action = std::move(action);
+  error.file = std::move(file);
+  error.reason = std::move(reason);
+  return false;
+}
 
 // A file descriptor on POSIX, a HANDLE on Windows.
 struct open_file {
@@ -32,10 +44,16 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
 // contents could not be patched or could never end.
 bool check_regular_file(const open_file& file, io_error& error);
 
-// Creates a new, empty file in the same folder as `final_name`, under a name
-// nobody else holds. It never opens an existing file or follows a link, so a
-// name planted in the folder cannot redirect our writes.
-bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error);
+// Creates `name`, which must not exist yet, to read and write. It never
+// opens an existing file or follows a link, so a name planted in the folder
+// cannot redirect our writes. A failure names the folder, which the player
+// knows, rather than a name of ours.
+enum class creation { created, name_taken, failed };
+creation create_new_file(const std::string& name, open_file& file, io_error& error);
+
+// Differs from one run to the next (a clock, the process id), to spread the
+// names of temporary files.
+std::uint64_t temporary_seed();
 
 // Reads up to `capacity` bytes; `got` is 0 only at the end of the file.
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
@@ -45,15 +63,14 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
 // data on disk without waiting for it, so that sync_file has less left to do.
 bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error);
 
-// Gives `to` the owner, group and permission bits of `from`. The owner and
-// group only where the process may give them (root may, a player only a
-// group of their own): a refusal leaves the file ours, and is no failure.
-bool copy_permissions(const open_file& from, open_file& to, io_error& error);
-
-// Gives `to` the modification time of `from` and, on Windows, also its
-// creation time and its hidden and system attributes, so that a restored
-// backup is the file as it was.
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error);
+// Gives the new file `to` what a copy of `from` should keep besides its
+// bytes: on POSIX its owner, group and permission bits (the owner and group
+// only where the process may give them: root may, a player only a group of
+// their own; a refusal leaves the file ours, and is no failure), on Windows
+// its hidden and system attributes; with `times` also its modification time
+// (and on Windows its creation time), so that a restored backup is the file
+// as it was.
+bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error);
 
 // Forces the file's contents to stable storage.
 bool sync_file(open_file& file, io_error& error);
@@ -74,16 +91,19 @@ void abandon_file(open_file& file);
 // the folder allows it; what cannot be found out is no reason to refuse.
 bool check_replaceable(const std::string& name, io_error& error);
 
-// Atomically puts `from` in the place of `to`, replacing whatever was there;
-// `from` keeps its own times and attributes.
-bool replace_file(const std::string& from, const std::string& to, io_error& error);
+// What a replace left in the folder.
+enum class replace_result {
+  replaced,     // `from` is now `to`
+  unchanged,    // both files are where they were
+  target_gone,  // `to` is gone, and `from` is still under its own name
+};
 
-// Puts `from` in the place of the existing `to`, which hands on what the
-// system keeps of it besides its bytes (on Windows its attributes, access
-// rules and creation time). `original_copy` holds the bytes of `to`, to put
-// it back from should the system fail halfway.
-bool replace_keeping_identity(const std::string& from, const std::string& to,
-                              const std::string& original_copy, io_error& error);
+// Puts `from` in the place of `to` in one step, replacing whatever was
+// there. With `keep_identity`, an existing `to` hands on what the system
+// keeps of it besides its bytes (on Windows its attributes, access rules and
+// creation time); only that can fail half way, with `target_gone`.
+replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
+                            io_error& error);
 
 // Makes the folder entry of `name` durable, so a rename survives a power cut.
 // A folder the system cannot sync, or that we may not open to sync it, is

@@ -19,29 +19,23 @@
 #include <vector>
 
 #include "patcher/file_io.hpp"
-#include "patcher/temporary_names.hpp"
+#include "patcher/file_names.hpp"
+#include "patcher/messages.hpp"
 
 namespace {
 
-constexpr unsigned temporary_name_attempts = 100;
+namespace tried = messages::tried;
+namespace text = messages::posix;
 
-bool fail(io_error& error, const char* action, const std::string& file) {
-  error.action = action;
-  error.file = file;
-  error.reason = strerror(errno);
-  error.not_found = errno == ENOENT || errno == ENOTDIR;
+// Reads errno first, before anything else can overwrite it.
+bool fail(io_error& error, const std::string& action, const std::string& file) {
+  const int code = errno;
+  fail_with(error, action, file, strerror(code));
+  error.not_found = code == ENOENT || code == ENOTDIR;
   return false;
 }
 
 int descriptor(const open_file& file) { return static_cast<int>(file.native); }
-
-std::string folder_of(const std::string& name) {
-  const std::string::size_type slash = name.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : name.substr(0, slash);
-}
 
 // The folder's full name, for the player: "." says nothing.
 std::string full_folder_of(const std::string& name) {
@@ -67,8 +61,8 @@ bool fail_in_folder(io_error& error, const char* action, const std::string& name
 // The marks that forbid renaming over a file, or removing or renaming
 // anything in a folder, to root as well: chattr's +i and +a.
 struct forbidding_mark {
-  const char* word;
-  char letter;
+  const char* reason;
+  const char* advice;
 };
 
 bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
@@ -83,11 +77,11 @@ bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
   const bool known = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
   close(fd);
   if (known && (flags & FS_IMMUTABLE_FL) != 0) {
-    mark = {"immutable", 'i'};
+    mark = {text::marked_immutable, text::clear_immutable};
     return true;
   }
   if (known && (flags & FS_APPEND_FL) != 0) {
-    mark = {"append-only", 'a'};
+    mark = {text::marked_append_only, text::clear_append_only};
     return true;
   }
   return false;
@@ -95,20 +89,14 @@ bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
 
 bool refuse(io_error& error, const char* action, const std::string& file, const std::string& reason,
             const std::string& advice) {
-  error.action = action;
-  error.file = file;
-  error.reason = reason;
-  error.not_found = false;
-  error.in_use = false;
+  fail_with(error, action, file, reason);
   error.advice = advice;
   return false;
 }
 
 bool refuse_marked(io_error& error, const char* action, const std::string& file,
                    const forbidding_mark& mark) {
-  return refuse(error, action, file, std::string("it is marked ") + mark.word,
-                std::string("Clear the mark as root (chattr -") + mark.letter + " \"" + file +
-                    "\") and try again.");
+  return refuse(error, action, file, mark.reason, fill(mark.advice, {{"file", file}}));
 }
 
 // File systems that keep no POSIX permissions or times (FAT, exFAT, some
@@ -126,7 +114,7 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
   // but a plain file is refused before it is read.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    return fail(error, "open", name);
+    return fail(error, tried::open, name);
   }
   file.native = fd;
   file.name = name;
@@ -136,48 +124,42 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
 bool check_regular_file(const open_file& file, io_error& error) {
   struct stat info;
   if (fstat(descriptor(file), &info) != 0) {
-    return fail(error, "examine", file.name);
+    return fail(error, tried::examine, file.name);
   }
   if (!S_ISREG(info.st_mode)) {
-    error.action = "read";
-    error.file = file.name;
-    error.reason = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file";
-    return false;
+    return fail_with(
+        error, tried::read, file.name,
+        S_ISDIR(info.st_mode) ? messages::common::is_folder : messages::common::not_regular);
   }
   return true;
 }
 
-bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+creation create_new_file(const std::string& name, open_file& file, io_error& error) {
+  // O_EXCL never opens what is there, and refuses a link planted at the name.
+  const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd >= 0) {
+    file.native = fd;
+    file.name = name;
+    return creation::created;
+  }
+  const int code = errno;
+  fail_in_folder(error, tried::create_in, name);
+  if (code == EROFS) {
+    error.advice = text::read_only_file_system;
+  } else if (code == EACCES || code == EPERM) {
+    error.advice = text::need_write_permission;
+  }
+  return code == EEXIST ? creation::name_taken : creation::failed;
+}
+
+std::uint64_t temporary_seed() {
   timespec now{};
   if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
     // Only the spread of the names suffers; O_EXCL still keeps files apart.
     now = timespec{};
   }
-  const std::uint64_t seed = (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                             static_cast<std::uint64_t>(now.tv_nsec) ^
-                             (static_cast<std::uint64_t>(getpid()) << 20);
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::string name = temporary_name(final_name, seed, attempt);
-    // O_EXCL never opens what is there, and refuses a link planted at the name.
-    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd >= 0) {
-      file.native = fd;
-      file.name = name;
-      return true;
-    }
-    if (errno == EEXIST && attempt + 1 < temporary_name_attempts) {
-      continue;
-    }
-    const int code = errno;
-    fail_in_folder(error, "create a file in", final_name);
-    if (code == EROFS) {
-      error.advice = "The folder is on a read-only file system; it must be mounted for writing.";
-    } else if (code == EACCES || code == EPERM) {
-      error.advice =
-          "You need write permission on this folder, or run the program as the folder's owner.";
-    }
-    return false;
-  }
+  return (static_cast<std::uint64_t>(now.tv_sec) << 30) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+         (static_cast<std::uint64_t>(getpid()) << 20);
 }
 
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
@@ -189,7 +171,7 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
       return true;
     }
     if (errno != EINTR) {
-      return fail(error, "read", file.name);
+      return fail(error, tried::read, file.name);
     }
   }
 }
@@ -201,7 +183,7 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
       if (errno == EINTR) {
         continue;
       }
-      return fail(error, "write", file.name);
+      return fail(error, tried::write, file.name);
     }
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -220,14 +202,14 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
   return true;
 }
 
-bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
+bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error) {
   struct stat wanted;
   struct stat has;
   if (fstat(descriptor(from), &wanted) != 0) {
-    return fail(error, "examine", from.name);
+    return fail(error, tried::examine, from.name);
   }
   if (fstat(descriptor(to), &has) != 0) {
-    return fail(error, "examine", to.name);
+    return fail(error, tried::examine, to.name);
   }
   // Run as root for a player (after the advice on a folder they may not
   // write), the new files must stay the player's, or a 0600 game would be
@@ -243,34 +225,27 @@ bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
   // The bits are a courtesy, not part of the patch: where the file system
   // cannot keep them, or the file has them already, nothing is asked. EPERM
   // here is a file system's no, as we own the file we just created.
-  if (!owner_changed && (has.st_mode & 07777) == (wanted.st_mode & 07777)) {
+  if ((owner_changed || (has.st_mode & 07777) != (wanted.st_mode & 07777)) &&
+      fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
+    return fail(error, tried::set_permissions, to.name);
+  }
+  if (!times) {
     return true;
-  }
-  if (fchmod(descriptor(to), wanted.st_mode & 07777) != 0 && !unsupported_here(errno)) {
-    return fail(error, "set the permissions of", to.name);
-  }
-  return true;
-}
-
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  struct stat info;
-  if (fstat(descriptor(from), &info) != 0) {
-    return fail(error, "examine", from.name);
   }
   // The modification time makes a restored backup the file as it was, so a
   // real failure (EIO) stops the patch; a file system that keeps no times
   // of its own, or refuses them to us, gets a backup without them, as it
   // would from any copy.
-  const struct timespec times[2] = {info.st_atim, info.st_mtim};
-  if (futimens(descriptor(to), times) != 0 && !unsupported_here(errno)) {
-    return fail(error, "set the times of", to.name);
+  const struct timespec kept[2] = {wanted.st_atim, wanted.st_mtim};
+  if (futimens(descriptor(to), kept) != 0 && !unsupported_here(errno)) {
+    return fail(error, tried::set_times, to.name);
   }
   return true;
 }
 
 bool sync_file(open_file& file, io_error& error) {
   if (fsync(descriptor(file)) != 0) {
-    return fail(error, "sync", file.name);
+    return fail(error, tried::sync, file.name);
   }
   return true;
 }
@@ -280,7 +255,7 @@ bool close_file(open_file& file, io_error& error) {
   file.native = -1;
   // No retry on EINTR: on Linux the descriptor is gone whatever close says.
   if (close(fd) != 0) {
-    return fail(error, "close", file.name);
+    return fail(error, tried::close, file.name);
   }
   return true;
 }
@@ -296,7 +271,7 @@ bool check_replaceable(const std::string& name, io_error& error) {
   forbidding_mark mark;
   const std::string folder = folder_of(name);
   if (marked(folder, O_DIRECTORY, mark)) {
-    return refuse_marked(error, "replace files in", full_folder_of(name), mark);
+    return refuse_marked(error, tried::replace_in, full_folder_of(name), mark);
   }
   struct stat file;
   // Nothing there yet, or nothing to learn: the rename itself will tell.
@@ -304,7 +279,7 @@ bool check_replaceable(const std::string& name, io_error& error) {
     return true;
   }
   if (S_ISREG(file.st_mode) && marked(name, 0, mark)) {
-    return refuse_marked(error, "replace", name, mark);
+    return refuse_marked(error, tried::replace, name, mark);
   }
   // A sticky folder (like /tmp, or a game folder shared by several players)
   // lets a file be replaced only by its owner, the folder's owner or root.
@@ -312,22 +287,27 @@ bool check_replaceable(const std::string& name, io_error& error) {
   const uid_t us = geteuid();
   if (stat(folder.c_str(), &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && us != 0 &&
       file.st_uid != us && in_folder.st_uid != us) {
-    return refuse(error, "replace", name,
-                  "it belongs to another user, and the folder lets only a file's owner replace it",
-                  "Run the program as the owner of \"" + name + "\" or of the folder.");
+    return refuse(error, tried::replace, name, text::owner_only,
+                  fill(text::run_as_owner, {{"file", name}}));
   }
   return true;
 }
 
-bool replace_file(const std::string& from, const std::string& to, io_error& error) {
+replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
+                            io_error& error) {
+  // What the system keeps of a file here besides its bytes, its owner and
+  // permission bits, the new file was given already; a rename is never half
+  // done.
+  (void)keep_identity;
   struct stat before;
   const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
-    return fail(error, "replace", to);
+    fail(error, tried::replace, to);
+    return replace_result::unchanged;
   }
   // Some FUSE file systems (fusefat) stamp a renamed file with the time of
   // the rename, which would take the backup's time from it. Putting it back
-  // is a courtesy, as in copy_times_and_attributes: the rename stands.
+  // is a courtesy, as in copy_metadata: the rename stands.
   struct stat after;
   if (stamped && lstat(to.c_str(), &after) == 0 &&
       (after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
@@ -335,15 +315,7 @@ bool replace_file(const std::string& from, const std::string& to, io_error& erro
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
-  return true;
-}
-
-bool replace_keeping_identity(const std::string& from, const std::string& to,
-                              const std::string& original_copy, io_error& error) {
-  // A file's identity here is its permission bits, which the new file was
-  // given already; a rename cannot fail halfway.
-  (void)original_copy;
-  return replace_file(from, to, error);
+  return replace_result::replaced;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {
@@ -354,15 +326,15 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   // shared folders of virtual machines) are left to the system's own
   // writing out; a real failure (EIO) still stops the patch.
   if (fd < 0) {
-    return errno == EACCES || fail_in_folder(error, "open the folder", name);
+    return errno == EACCES || fail_in_folder(error, tried::open_folder, name);
   }
   if (fsync(fd) != 0 && errno != EINVAL && errno != EBADF) {
-    fail_in_folder(error, "sync the folder", name);
+    fail_in_folder(error, tried::sync_folder, name);
     close(fd);
     return false;
   }
   if (close(fd) != 0) {
-    return fail_in_folder(error, "close the folder", name);
+    return fail_in_folder(error, tried::close_folder, name);
   }
   return true;
 }
@@ -374,7 +346,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   const std::string folder = folder_of(name);
   DIR* listing = opendir(folder.c_str());
   if (listing == nullptr) {
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   for (;;) {
     errno = 0;
@@ -391,7 +363,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   closedir(listing);
   if (code != 0) {
     errno = code;
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   return true;
 }

@@ -1,49 +1,66 @@
 // Windows file-system calls for the patch: plain handles from CreateFileW, no
 // stdio, so every call's result reaches us and nothing is buffered behind our
-// back. Names arrive as UTF-8 and go to the system as UTF-16.
+// back. Names arrive as UTF-8 and go to the system as UTF-16. Only calls and
+// flags that Windows XP already has.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "patcher/file_io.hpp"
-#include "patcher/temporary_names.hpp"
+#include "patcher/file_names.hpp"
+#include "patcher/messages.hpp"
 
 namespace {
 
+namespace tried = messages::tried;
+namespace text = messages::windows;
+
+// Either slash separates a folder from a name.
+constexpr char separators[] = "\\/";
+
 // ReadFile and WriteFile count in 32 bits; stay well inside that.
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
-constexpr int temporary_name_attempts = 100;
-// A virus scanner opens each file that was just closed, for a moment; a
-// rename that meets it is tried again for about a second before we give up.
-constexpr int busy_attempts = 8;
-constexpr DWORD busy_pause_ms = 125;
 
-constexpr char administrator_advice[] =
-    "Under Program Files, run this program as administrator (right-click it).";
+// A virus scanner opens each file that was just closed, for a moment, and a
+// call that meets it is tried again. All the waiting of one run together
+// stays under the budget: closing the console window gives the program five
+// seconds, and the renames must finish, or stop with the folder whole, well
+// inside them.
+constexpr DWORD busy_pause_ms = 100;
+constexpr DWORD busy_budget_ms = 1500;
+DWORD busy_waited_ms = 0;
 
-// WC_ERR_INVALID_CHARS, which the XP headers leave out: text that is not
-// whole UTF-16 is refused rather than given replacement characters.
-constexpr DWORD refuse_broken_utf16 = 0x80;
+// A lone surrogate has no UTF-8 form. XP's WideCharToMultiByte knows no
+// WC_ERR_INVALID_CHARS, so the check is ours.
+bool is_whole_utf16(const wchar_t* wide, int length) {
+  for (int i = 0; i < length; ++i) {
+    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF) {
+      if (i + 1 == length || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) {
+        return false;
+      }
+      ++i;
+    } else if (wide[i] >= 0xDC00 && wide[i] <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
-  DWORD flags = refuse_broken_utf16;
-  int size = WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
-    // Windows XP knows no such check and refuses the flag.
-    flags = 0;
-    size = WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, nullptr, 0, nullptr, nullptr);
+  if (!is_whole_utf16(wide, wide_length)) {
+    return false;
   }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
   if (size <= 0) {
     return false;
   }
   utf8.assign(static_cast<std::size_t>(size), '\0');
-  return WideCharToMultiByte(CP_UTF8, flags, wide, wide_length, utf8.data(), size, nullptr,
-                             nullptr) == size;
+  return WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, utf8.data(), size, nullptr, nullptr) ==
+         size;
 }
 
 std::string system_reason(DWORD code) {
@@ -65,30 +82,39 @@ std::string system_reason(DWORD code) {
   // it is, and only redirected output narrows it to code page 437.
   std::string reason;
   if (wide.empty() || !to_utf8(wide.data(), static_cast<int>(wide.size()), reason)) {
-    char number[32];
-    std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
-    return number;
+    return fill(text::system_error, {{"number", std::to_string(code)}});
   }
   return reason;
 }
 
+bool is_busy(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
 // Reads the system's error first, before anything else can overwrite it.
-bool fail(io_error& error, const char* action, const std::string& file) {
+bool fail(io_error& error, const std::string& action, const std::string& file) {
   const DWORD code = GetLastError();
-  error.action = action;
-  error.file = file;
-  error.reason = system_reason(code);
+  fail_with(error, action, file, system_reason(code));
   error.not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-  error.advice.clear();
+  error.in_use = is_busy(code);
   return false;
 }
 
-bool fail_with(io_error& error, const char* action, const std::string& file, const char* reason) {
-  error.action = action;
-  error.file = file;
-  error.reason = reason;
-  error.advice.clear();
-  return false;
+// Makes `call` again while someone else holds the file, until the run's
+// waiting is used up. When it fails, GetLastError tells why.
+template <typename Call>
+bool retrying_while_busy(Call call) {
+  while (!call()) {
+    const DWORD code = GetLastError();
+    if (!is_busy(code) || busy_waited_ms + busy_pause_ms > busy_budget_ms) {
+      SetLastError(code);
+      return false;
+    }
+    Sleep(busy_pause_ms);
+    busy_waited_ms += busy_pause_ms;
+  }
+  return true;
 }
 
 bool to_wide(const std::string& name, std::wstring& wide) {
@@ -103,28 +129,43 @@ bool to_wide(const std::string& name, std::wstring& wide) {
                              wide_length) == wide_length;
 }
 
+// The full name of `name`. Wine's ReplaceFileW refuses names relative to the
+// current folder, and a full name does no harm elsewhere.
+bool to_full_wide(const std::string& name, std::wstring& full) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return false;
+  }
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return false;
+  }
+  full.assign(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) {
+    return false;
+  }
+  full.resize(length);
+  return true;
+}
+
+// The full name of the folder that holds `name`, for the player: "." says nothing.
+std::string full_folder_of(const std::string& name) {
+  std::wstring full;
+  std::string folder;
+  const std::string relative = folder_of(name, separators);
+  if (!to_full_wide(relative, full) ||
+      !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
+    return relative;
+  }
+  return folder;
+}
+
 HANDLE handle_of(const open_file& file) { return reinterpret_cast<HANDLE>(file.native); }
 
 void hold(open_file& file, HANDLE handle, const std::string& name) {
   file.native = reinterpret_cast<std::intptr_t>(handle);
   file.name = name;
-}
-
-// Differs between runs: the clock and the process id.
-std::uint64_t temporary_seed() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<std::uint64_t>(now.QuadPart) ^
-         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20);
-}
-
-bool is_busy(DWORD code) {
-  // A sharing violation is someone holding the file. Access denied is too,
-  // here: check_replaceable has just opened the name for writing and
-  // deleting, so a refusal now comes from a file a scanner still has open
-  // or a deletion still pending, not from the file's rights.
-  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
-         code == ERROR_LOCK_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
 bool exists(const std::wstring& name) {
@@ -135,64 +176,33 @@ bool exists(const std::wstring& name) {
   return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
 }
 
-// A plain rename over whatever is at `to`. Write-through makes the call wait
-// for the disk only when the move is a copy and a delete (another drive);
-// sync_folder_of does what little more Windows allows.
-bool move_over(const std::wstring& from, const std::wstring& to) {
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD code = GetLastError();
-    if (!is_busy(code) || attempt >= busy_attempts) {
-      SetLastError(code);
-      return false;
-    }
-    Sleep(busy_pause_ms);
-  }
+// A file system that keeps no such times or attributes of its own (some
+// network shares) gets a backup without them, as it would from any copy.
+bool unsupported_here(DWORD code) {
+  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
 }
 
-// Puts `from` in the place of the existing `to` and lets it take over the
-// identity of `to`: its attributes, access rules, creation time and short
-// name stay those of the game's file.
+// ReplaceFileW without a name for a backup of its own: it renames `from`
+// over `to` in one step and hands on the attributes, access rules, creation
+// time and short name of `to`. Access rules that cannot be carried over (a
+// folder shared from elsewhere) are no reason to fail the patch.
 bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
   // REPLACEFILE_IGNORE_ACL_ERRORS, which the XP headers leave out.
   constexpr DWORD ignore_acl_errors = 0x4;
-  DWORD flags = REPLACEFILE_IGNORE_MERGE_ERRORS | ignore_acl_errors;
-  for (int attempt = 1;; ++attempt) {
-    // Without a name for a backup of its own, ReplaceFileW renames `from`
-    // over `to` in one step. Access rules that cannot be carried over (a
-    // folder shared from elsewhere) are no reason to fail the patch.
-    if (ReplaceFileW(to.c_str(), from.c_str(), nullptr, flags, nullptr, nullptr)) {
-      return true;
-    }
-    const DWORD code = GetLastError();
-    if (!exists(to)) {
-      // A partial failure (ERROR_UNABLE_TO_MOVE_REPLACEMENT, and _2) can take
-      // `to` away and leave `from` under its own name. The player must not be
-      // left without the game's file: finish with a plain rename.
-      return move_over(from, to);
-    }
-    if (is_busy(code)) {
-      if (attempt >= busy_attempts) {
-        SetLastError(code);
-        return false;
-      }
-      Sleep(busy_pause_ms);
-      continue;
-    }
-    if (flags & ignore_acl_errors) {
-      // Windows XP knows no such flag and refuses the call. Whatever the
-      // refusal, one more try without the flag does no harm.
-      flags &= ~ignore_acl_errors;
-      continue;
-    }
-    // Any other refusal leaves both files under their own names. Some file
-    // systems (FAT drives, some network shares) cannot do what ReplaceFileW
-    // asks of them; the plain rename still puts the patch in place, only
-    // without the old file's identity.
-    return move_over(from, to);
+  if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | ignore_acl_errors, nullptr, nullptr)) {
+    return true;
   }
+  const DWORD code = GetLastError();
+  if (is_busy(code) || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+      code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    SetLastError(code);
+    return false;
+  }
+  // Windows XP knows no such flag and refuses the call; whatever the refusal,
+  // one more try without the flag does no harm.
+  return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr) != 0;
 }
 
 }  // namespace
@@ -202,7 +212,7 @@ bool is_open(const open_file& file) { return handle_of(file) != INVALID_HANDLE_V
 bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail(error, "open", name);
+    return fail_with(error, tried::open, name, text::not_utf8);
   }
   // Others may read along, but nobody writes while we read. Backup semantics
   // let a folder open too, so that it is refused as a folder, not as missing.
@@ -210,7 +220,7 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    return fail(error, "open", name);
+    return fail(error, tried::open, name);
   }
   hold(file, handle, name);
   return true;
@@ -219,45 +229,48 @@ bool open_for_reading(const std::string& name, open_file& file, io_error& error)
 bool check_regular_file(const open_file& file, io_error& error) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle_of(file), &info)) {
-    return fail(error, "examine", file.name);
+    return fail(error, tried::examine, file.name);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    return fail_with(error, "read", file.name, "it is a folder");
+    return fail_with(error, tried::read, file.name, messages::common::is_folder);
   }
   if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
-    return fail_with(error, "read", file.name, "it is not a regular file");
+    return fail_with(error, tried::read, file.name, messages::common::not_regular);
   }
   return true;
 }
 
-bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
-  const std::uint64_t seed = temporary_seed();
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::string name = temporary_name(final_name, seed, attempt);
-    std::wstring wide;
-    if (!to_wide(name, wide)) {
-      return fail(error, "create", name);
-    }
-    // CREATE_NEW never opens what is already there, and with
-    // FILE_FLAG_OPEN_REPARSE_POINT a link planted at the name counts as there.
-    const HANDLE handle =
-        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      hold(file, handle, name);
-      return true;
-    }
-    const DWORD code = GetLastError();
-    const bool taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
-    if (!taken || attempt + 1 >= temporary_name_attempts) {
-      SetLastError(code);
-      fail(error, "create", name);
-      if (code == ERROR_ACCESS_DENIED) {
-        error.advice = administrator_advice;
-      }
-      return false;
-    }
+creation create_new_file(const std::string& name, open_file& file, io_error& error) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    fail_with(error, tried::create_in, full_folder_of(name), text::not_utf8);
+    return creation::failed;
   }
+  // CREATE_NEW never opens what is already there, and with
+  // FILE_FLAG_OPEN_REPARSE_POINT a link planted at the name counts as there.
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    hold(file, handle, name);
+    return creation::created;
+  }
+  const DWORD code = GetLastError();
+  const std::string folder = full_folder_of(name);
+  SetLastError(code);
+  fail(error, tried::create_in, folder);
+  if (code == ERROR_ACCESS_DENIED) {
+    error.advice = text::run_as_administrator;
+  }
+  return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? creation::name_taken
+                                                                   : creation::failed;
+}
+
+std::uint64_t temporary_seed() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<std::uint64_t>(now.QuadPart) ^
+         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 20);
 }
 
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
@@ -265,7 +278,7 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
   DWORD read = 0;
   const DWORD wanted = static_cast<DWORD>(std::min(capacity, largest_transfer));
   if (!ReadFile(handle_of(file), buffer, wanted, &read, nullptr)) {
-    return fail(error, "read", file.name);
+    return fail(error, tried::read, file.name);
   }
   got = read;
   return true;
@@ -276,11 +289,11 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min(size, largest_transfer));
     if (!WriteFile(handle_of(file), data, chunk, &written, nullptr)) {
-      return fail(error, "write", file.name);
+      return fail(error, tried::write, file.name);
     }
     if (written == 0) {
       // A disk file takes everything or fails; nothing at all would loop forever.
-      return fail_with(error, "write", file.name, "the disk took none of the data");
+      return fail_with(error, tried::write, file.name, text::disk_took_nothing);
     }
     data += written;
     size -= written;
@@ -288,19 +301,40 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
   return true;
 }
 
-bool copy_permissions(const open_file& from, open_file& to, io_error& error) {
+bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error) {
   // A file made in the folder inherits the folder's access rules, as the
-  // game's own file did. The one attribute that matters, read-only, is not
-  // copied: a read-only target is refused before anything is renamed.
-  (void)from;
-  (void)to;
-  (void)error;
+  // game's own file did. Read-only is not carried: a read-only game file is
+  // refused before anything is renamed, and a read-only backup would only
+  // stand in the way of the next patch.
+  BY_HANDLE_FILE_INFORMATION original;
+  if (!GetFileInformationByHandle(handle_of(from), &original)) {
+    return unsupported_here(GetLastError()) || fail(error, tried::examine, from.name);
+  }
+  // The last access is the copy's own.
+  if (times &&
+      !SetFileTime(handle_of(to), &original.ftCreationTime, nullptr, &original.ftLastWriteTime)) {
+    return unsupported_here(GetLastError()) || fail(error, tried::set_times, to.name);
+  }
+  // Hidden and system go along, so a restored backup hides as the game's
+  // file did.
+  constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((original.dwFileAttributes & carried) == 0) {
+    return true;
+  }
+  // By name: Windows XP sets attributes through no handle. Attributes are no
+  // data, so our own unshared handle does not stand in the way.
+  std::wstring wide;
+  if (!to_wide(to.name, wide) ||
+      !SetFileAttributesW(wide.c_str(),
+                          FILE_ATTRIBUTE_ARCHIVE | (original.dwFileAttributes & carried))) {
+    return unsupported_here(GetLastError()) || fail(error, tried::set_attributes, to.name);
+  }
   return true;
 }
 
 bool sync_file(open_file& file, io_error& error) {
   if (!FlushFileBuffers(handle_of(file))) {
-    return fail(error, "sync", file.name);
+    return fail(error, tried::sync, file.name);
   }
   return true;
 }
@@ -309,7 +343,7 @@ bool close_file(open_file& file, io_error& error) {
   const HANDLE handle = handle_of(file);
   file.native = -1;
   if (!CloseHandle(handle)) {
-    return fail(error, "close", file.name);
+    return fail(error, tried::close, file.name);
   }
   return true;
 }
@@ -324,80 +358,77 @@ void abandon_file(open_file& file) {
 bool check_replaceable(const std::string& name, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail(error, "replace", name);
+    return fail_with(error, tried::replace, name, text::not_utf8);
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
       // Nothing there yet (the first backup): the rename simply creates it.
       return true;
     }
-    SetLastError(code);
-    return fail(error, "examine", name);
+    return fail(error, tried::examine, name);
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    fail_with(error, "replace", name, "it is marked read-only");
-    error.advice = "Right-click \"" + name + "\", choose Properties and untick Read-only.";
+    fail_with(error, tried::replace, name, text::marked_read_only);
+    error.advice = fill(text::untick_read_only, {{"file", name}});
     return false;
   }
   // A running game keeps its file open; so may a virus scanner, for a moment,
   // or an editor. Asking for the file to ourselves is refused while anyone
-  // holds it.
-  for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      if (!CloseHandle(handle)) {
-        return fail(error, "close", name);
-      }
-      return true;
+  // holds it, and so is a file our account may not change.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (!retrying_while_busy([&] {
+        handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+      })) {
+    const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
+    fail(error, tried::replace, name);
+    if (denied) {
+      error.advice = text::run_as_administrator;
+    }
+    return false;
+  }
+  return CloseHandle(handle) || fail(error, tried::close, name);
+}
+
+replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
+                            io_error& error) {
+  std::wstring wide_from;
+  std::wstring wide_to;
+  if (!to_full_wide(from, wide_from) || !to_full_wide(to, wide_to)) {
+    fail(error, tried::replace, to);
+    return replace_result::unchanged;
+  }
+  if (keep_identity && exists(wide_to)) {
+    if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to); })) {
+      return replace_result::replaced;
     }
     const DWORD code = GetLastError();
-    if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
-      SetLastError(code);
-      fail(error, "replace", name);
-      error.in_use = code == ERROR_SHARING_VIOLATION;
-      return false;
+    // Its partial failures take `to` away and leave `from` under its own name.
+    const bool gone = code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                      code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || !exists(wide_to);
+    SetLastError(code);
+    if (gone || is_busy(code)) {
+      fail(error, tried::replace, to);
+      return gone ? replace_result::target_gone : replace_result::unchanged;
     }
-    Sleep(busy_pause_ms);
+    // Any other refusal leaves both files where they were. Some file systems
+    // (FAT drives, some network shares) cannot do what ReplaceFileW asks of
+    // them, and say so with access denied: a plain rename still puts the
+    // file in place, only without the old file's identity.
   }
-}
-
-bool replace_file(const std::string& from, const std::string& to, io_error& error) {
-  std::wstring wide_from;
-  std::wstring wide_to;
-  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
-    return fail(error, "replace", to);
+  // Write-through makes the call wait for the disk only when the move is a
+  // copy and a delete (another drive); sync_folder_of does what little more
+  // Windows allows.
+  if (retrying_while_busy([&] {
+        return MoveFileExW(wide_from.c_str(), wide_to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+      })) {
+    return replace_result::replaced;
   }
-  return move_over(wide_from, wide_to) || fail(error, "replace", to);
-}
-
-bool replace_keeping_identity(const std::string& from, const std::string& to,
-                              const std::string& original_copy, io_error& error) {
-  std::wstring wide_from;
-  std::wstring wide_to;
-  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
-    return fail(error, "replace", to);
-  }
-  if (!exists(wide_to)) {
-    // A first file at the name has no identity to hand on.
-    return move_over(wide_from, wide_to) || fail(error, "replace", to);
-  }
-  if (replace_with_identity(wide_from, wide_to)) {
-    return true;
-  }
-  fail(error, "replace", to);
-  if (!exists(wide_to)) {
-    // ReplaceFileW took the game's file away, and the patched one would not
-    // take its place. The copy of the original puts the game back as it was.
-    std::wstring wide_copy;
-    if (!to_wide(original_copy, wide_copy) ||
-        !CopyFileW(wide_copy.c_str(), wide_to.c_str(), TRUE)) {
-      error.advice = "Copy \"" + original_copy + "\" to \"" + to + "\" to get the game back.";
-    }
-  }
-  return false;
+  fail(error, tried::replace, to);
+  return replace_result::unchanged;
 }
 
 bool sync_folder_of(const std::string& name, io_error& error) {
@@ -408,31 +439,23 @@ bool sync_folder_of(const std::string& name, io_error& error) {
   // rename, to the disk.
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail(error, "sync", name);
+    return fail_with(error, tried::sync, name, text::not_utf8);
   }
-  for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      const DWORD code = GetLastError();
-      if (code != ERROR_SHARING_VIOLATION || attempt >= busy_attempts) {
-        SetLastError(code);
-        return fail(error, "sync", name);
-      }
-      Sleep(busy_pause_ms);
-      continue;
-    }
-    if (!FlushFileBuffers(handle)) {
-      fail(error, "sync", name);
-      CloseHandle(handle);
-      return false;
-    }
-    if (!CloseHandle(handle)) {
-      return fail(error, "close", name);
-    }
-    return true;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (!retrying_while_busy([&] {
+        handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+      })) {
+    return fail(error, tried::sync, name);
   }
+  if (!FlushFileBuffers(handle)) {
+    fail(error, tried::sync, name);
+    CloseHandle(handle);
+    return false;
+  }
+  return CloseHandle(handle) || fail(error, tried::close, name);
 }
 
 void remove_quietly(const std::string& name) {
@@ -442,65 +465,20 @@ void remove_quietly(const std::string& name) {
   }
 }
 
-namespace {
-
-// A file system that keeps no such times or attributes of its own (some
-// network shares) gets a backup without them, as it would from any copy.
-bool unsupported_here(DWORD code) {
-  return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
-}
-
-}  // namespace
-
-bool copy_times_and_attributes(const open_file& from, open_file& to, io_error& error) {
-  BY_HANDLE_FILE_INFORMATION original;
-  BY_HANDLE_FILE_INFORMATION copy;
-  if (!GetFileInformationByHandle(handle_of(from), &original)) {
-    return unsupported_here(GetLastError()) || fail(error, "examine", from.name);
-  }
-  if (!GetFileInformationByHandle(handle_of(to), &copy)) {
-    return unsupported_here(GetLastError()) || fail(error, "examine", to.name);
-  }
-  // The last access is the copy's own.
-  if (!SetFileTime(handle_of(to), &original.ftCreationTime, nullptr, &original.ftLastWriteTime)) {
-    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
-  }
-  // Hidden and system go along, so a restored backup hides as the game's file
-  // did. Read-only does not: a read-only game file is refused before
-  // anything is renamed, and a read-only backup would only stand in the way
-  // of the next patch.
-  // "Normal" stands only alone, as the mark of no attributes at all.
-  constexpr DWORD carried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  DWORD attributes = (copy.dwFileAttributes & ~(carried | FILE_ATTRIBUTE_NORMAL)) |
-                     (original.dwFileAttributes & carried);
-  if (attributes == 0) {
-    attributes = FILE_ATTRIBUTE_NORMAL;
-  }
-  // By name: Windows XP sets attributes through no handle. Attributes are no
-  // data, so our own unshared handle does not stand in the way.
-  std::wstring wide;
-  if (!to_wide(to.name, wide) || !SetFileAttributesW(wide.c_str(), attributes)) {
-    return unsupported_here(GetLastError()) || fail(error, "set the times of", to.name);
-  }
-  return true;
-}
-
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
   names.clear();
-  const std::size_t slash = name.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
+  const std::string folder = folder_of(name, separators);
   std::wstring pattern;
   if (!to_wide(folder, pattern)) {
-    return fail(error, "list the folder", folder);
+    return fail_with(error, tried::list_folder, folder, text::not_utf8);
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
-  // The quicker listing without short names is refused before Windows 7.
   const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &found,
                                          FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // Only the root of a drive can have no entries at all, not even ".".
-    return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, "list the folder", folder);
+    return GetLastError() == ERROR_FILE_NOT_FOUND || fail(error, tried::list_folder, folder);
   }
   do {
     const std::wstring_view entry = found.cFileName;
@@ -513,11 +491,11 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
   } while (FindNextFileW(search, &found));
   const DWORD code = GetLastError();
   if (!FindClose(search)) {
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   if (code != ERROR_NO_MORE_FILES) {
     SetLastError(code);
-    return fail(error, "list the folder", folder);
+    return fail(error, tried::list_folder, folder);
   }
   return true;
 }

@@ -2,6 +2,7 @@
 // and keeps nothing but the blocks and the matcher, whatever the file's size.
 #include "console/terminal.hpp"
 #include "patcher/matcher.hpp"
+#include "patcher/messages.hpp"
 #include "patcher/patch.hpp"
 
 namespace {
@@ -19,8 +20,8 @@ bool interrupted(io_error& error) {
   if (!interruption_pending()) {
     return false;
   }
-  error.action = "finish";
-  error.reason = "interrupted";
+  error.action = messages::unshown::finish;
+  error.reason = messages::unshown::interrupted;
   return true;
 }
 

@@ -9,11 +9,14 @@
 
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
+#include "patcher/file_names.hpp"
 #include "patcher/folder_lock.hpp"
+#include "patcher/messages.hpp"
 #include "patcher/patch.hpp"
-#include "patcher/temporary_names.hpp"
 
 namespace {
+
+namespace text = messages::common;
 
 // What a patch in progress holds, so a failure at any step can let go of it.
 struct patch_work {
@@ -31,22 +34,24 @@ struct patch_work {
   bool renaming = false;
 };
 
+// Names already taken are tried past; this many in a row means something
+// else is wrong, and the last refusal says what.
+constexpr unsigned temporary_name_attempts = 100;
+
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
-// Our own words around names and reasons the system gave us: those go out
-// as Unicode, whatever script they are in.
-void say(const std::string& line) {
-  console_write("  [i] ");
-  console_write_unicode(line);
-  console_write("\n");
-}
+// One line, in one write. Our own words are ASCII; the names and reasons
+// the system gave us go out as Unicode, whatever script they are in.
+void say(const std::string& line) { console_write_unicode("  [i] " + line + "\n"); }
 
-std::string describe(const io_error& error) {
-  return "Could not " + error.action + " " + quoted(error.file) + ": " + error.reason + ".";
+// A sentence about the game's file and its backup, by the names they have.
+std::string about(const char* sentence, const patch_work& work) {
+  return fill(sentence, {{"target", work.target}, {"backup", work.backup}});
 }
 
 void say_failure(const io_error& error) {
-  say(describe(error));
+  say(fill(text::could_not,
+           {{"action", error.action}, {"file", error.file}, {"reason", error.reason}}));
   if (!error.advice.empty()) {
     say(error.advice);
   }
@@ -96,10 +101,6 @@ void end_if_interrupted(patch_work& work) {
   release_interruptions();
   wait_for_enter();
   std::exit(1);
-}
-
-std::string nothing_changed(const patch_work& work) {
-  return "No file was changed; " + quoted(work.target) + " is as it was.";
 }
 
 bool same_ignoring_ascii_case(const std::string& a, const std::string& b) {
@@ -153,17 +154,31 @@ bool count_in_target(patch_work& work, std::int64_t& count, io_error& error) {
   return count >= 0 && close_file(work.source, error);
 }
 
-// A byte-exact copy of the target, complete and synced under a temporary name.
-bool write_backup_copy(patch_work& work, io_error& error) {
-  if (!open_for_reading(work.target, work.source, error) ||
-      !create_temporary_beside(work.backup, work.copy, error)) {
+// Creates a new, empty file in the same folder as `final_name`, under a
+// temporary name nobody else holds.
+bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+  const std::uint64_t seed = temporary_seed();
+  for (unsigned attempt = 0; attempt < temporary_name_attempts; ++attempt) {
+    if (create_new_file(temporary_name(final_name, seed, attempt), file, error) !=
+        creation::name_taken) {
+      return is_open(file);
+    }
+  }
+  return false;
+}
+
+// A byte-exact copy of `from`, with its times, complete and synced under a
+// temporary name beside `final_name`, which `temporary` is set to.
+bool write_exact_copy(patch_work& work, const std::string& from, const std::string& final_name,
+                      std::string& temporary, io_error& error) {
+  if (!open_for_reading(from, work.source, error) ||
+      !create_temporary_beside(final_name, work.copy, error)) {
     return false;
   }
-  work.backup_temporary = work.copy.name;
+  temporary = work.copy.name;
   // The times go last: any later write would move them on.
   return copy_contents(work.source, work.copy, error) &&
-         copy_permissions(work.source, work.copy, error) &&
-         copy_times_and_attributes(work.source, work.copy, error) && sync_file(work.copy, error) &&
+         copy_metadata(work.source, work.copy, true, error) && sync_file(work.copy, error) &&
          close_file(work.copy, error) && close_file(work.source, error);
 }
 
@@ -176,9 +191,74 @@ bool write_patched_copy(patch_work& work, std::int64_t& replaced, io_error& erro
   work.target_temporary = work.copy.name;
   replaced = replace_matches(work.source, work.copy, search_bytes, replacement_bytes,
                              pattern_length, error);
-  return replaced >= 0 && copy_permissions(work.source, work.copy, error) &&
+  return replaced >= 0 && copy_metadata(work.source, work.copy, false, error) &&
          sync_file(work.copy, error) && close_file(work.copy, error) &&
          close_file(work.source, error);
+}
+
+// Puts a copy of the backup where the target is missing: the game as it was
+// before the patch. The backup stays as it is. The folder is not synced: a
+// power cut that undid this rename would leave what a run puts right again.
+bool restore_from_backup(patch_work& work, io_error& error) {
+  if (!write_exact_copy(work, work.backup, work.target, work.target_temporary, error) ||
+      replace_file(work.target_temporary, work.target, false, error) != replace_result::replaced) {
+    return false;
+  }
+  work.target_temporary.clear();
+  return true;
+}
+
+// A run ended half way through replacing the game's file (on Windows, where
+// that can take the file away before the patched one takes its place) can
+// leave the backup and no game. Finds that backup, in any letter case, and
+// takes the target's name from it.
+bool find_backup_of_missing_target(patch_work& work) {
+  std::string backup = work.target + backup_suffix;
+  io_error error;
+  if (!open_for_reading(backup, work.source, error)) {
+    const std::vector<std::string> others = names_in_other_case(backup);
+    if (!error.not_found || others.size() != 1) {
+      return false;
+    }
+    backup = others.front();
+    if (!open_for_reading(backup, work.source, error)) {
+      return false;
+    }
+  }
+  abandon_file(work.source);
+  work.backup = backup;
+  work.target = backup.substr(0, backup.size() - (sizeof backup_suffix - 1));
+  return true;
+}
+
+// Renames the patched file over the target, which hands on what the system
+// keeps of the game's file. On Windows that can fail half way and take the
+// game's file away: the patched file is whole and synced, so a plain rename
+// finishes the patch; failing that, the game comes back from the backup,
+// which is on disk already; failing that too, the player is told how.
+void put_patched_target_in_place(patch_work& work) {
+  io_error error;
+  const std::string not_replaced = about(text::not_replaced, work);
+  switch (replace_file(work.target_temporary, work.target, true, error)) {
+    case replace_result::replaced:
+      work.target_temporary.clear();
+      return;
+    case replace_result::unchanged:
+      stop(work, not_replaced, &error, about(text::only_backup_replaced, work));
+    case replace_result::target_gone:
+      break;
+  }
+  io_error later;
+  if (replace_file(work.target_temporary, work.target, false, later) == replace_result::replaced) {
+    work.target_temporary.clear();
+    return;
+  }
+  remove_quietly(work.target_temporary);
+  work.target_temporary.clear();
+  if (restore_from_backup(work, later)) {
+    stop(work, not_replaced, &error, about(messages::windows::put_back, work));
+  }
+  stop(work, not_replaced, &error, about(messages::windows::target_missing, work));
 }
 
 // Finds the target by its name, or by the one name that differs from it only
@@ -200,12 +280,8 @@ bool find_target(patch_work& work, io_error& error) {
         listed += (listed.empty() ? "" : ", ") + quoted(name);
       }
       console_write("  \n");
-      stop(work,
-           "Dispatch, there is no " + quoted(work.target) + ", and " + listed +
-               " differ from it only in letter case.",
-           nullptr,
-           "No file was changed. Rename the one the game uses to " + quoted(work.target) +
-               " and try again.");
+      stop(work, fill(text::several_names, {{"target", work.target}, {"names", listed}}), nullptr,
+           about(text::rename_one, work));
     }
     work.target = others.front();
     if (open_for_reading(work.target, work.source, error)) {
@@ -216,7 +292,7 @@ bool find_target(patch_work& work, io_error& error) {
     }
   }
   console_write("  \n");
-  stop(work, "Dispatch, " + quoted(work.target) + " is there but could not be opened.", &error, "");
+  stop(work, about(text::not_opened, work), &error, "");
 }
 
 // Two runs at once in one folder would clear or replace each other's files.
@@ -229,12 +305,7 @@ void take_the_folder(patch_work& work) {
       return;
     case folder_lock_state::taken_by_another:
       console_write("  \n");
-      stop(work,
-           "Dispatch, another copy of this program is patching " + quoted(work.target) +
-               " right now.",
-           nullptr,
-           "This copy changed nothing. Wait for the other one to finish; it says how the patch "
-           "went.");
+      stop(work, about(text::another_copy, work), nullptr, text::this_copy_nothing);
     case folder_lock_state::unavailable:
       // A folder we may not list, or a file system without locks: the patch
       // goes on, only nothing that looks left over is cleared.
@@ -251,15 +322,11 @@ void refuse_unless_replaceable(patch_work& work) {
   if (!check_replaceable(work.target, error)) {
     // "Locked" only when a running program holds it: rights or marks that
     // forbid replacing it need other advice.
-    stop(work,
-         "Dispatch, " + quoted(work.target) +
-             (error.in_use ? " is locked and cannot be patched."
-                           : " may not be replaced, so it cannot be patched."),
-         &error, nothing_changed(work));
+    stop(work, about(error.in_use ? messages::windows::locked : text::may_not_replace, work),
+         &error, about(text::nothing_changed, work));
   }
   if (!check_replaceable(work.backup, error)) {
-    stop(work, "Dispatch, the earlier backup " + quoted(work.backup) + " cannot be replaced.",
-         &error, nothing_changed(work));
+    stop(work, about(text::earlier_backup_fixed, work), &error, about(text::nothing_changed, work));
   }
 }
 
@@ -273,9 +340,10 @@ int apply_patch(const char* file_name) {
   work.target = file_name;
   io_error error;
 
-  if (!find_target(work, error)) {
+  const bool missing = !find_target(work, error);
+  if (missing && !find_backup_of_missing_target(work)) {
     console_write("  \n");
-    console_write("  [i] Umm... Sorry, but file " + quoted(file_name) + " doesn't exist.\n");
+    say(fill(text::no_target, {{"target", file_name}}));
     wait_for_enter();
     return 1;
   }
@@ -283,44 +351,46 @@ int apply_patch(const char* file_name) {
   abandon_file(work.source);
   work.backup = work.target + backup_suffix;
   take_the_folder(work);
+  if (missing) {
+    hold_interruptions();
+    if (!restore_from_backup(work, error)) {
+      stop(work, about(text::missing_not_put_back, work), &error,
+           about(text::copy_backup_back, work));
+    }
+    say(about(text::missing_put_back, work));
+  }
 
   console_write("  \n");
-  console_write("  [i] Highway patrol looking for speeding bytes in \"");
-  console_write_unicode(work.target);
-  console_write("\"\n");
+  say(about(text::looking, work));
 
   std::int64_t count = 0;
   if (!count_in_target(work, count, error)) {
-    stop(work, "Dispatch, " + quoted(work.target) + " could not be searched.", &error,
-         nothing_changed(work));
+    stop(work, about(text::not_searched, work), &error, about(text::nothing_changed, work));
   }
   if (count != 1) {
     let_go(work);
-    console_write("  [i] Dispatch, the bytes could not be found!\n");
-    console_write("  [i] 10-4. Please restore backup EXE and try again.\n");
+    say(text::not_found);
+    say(text::restore_backup);
     wait_for_enter();
     std::exit(1);
   }
-  console_write("  [i] Highway patrol has found and arrested the bytes!\n");
+  say(text::found);
   refuse_unless_replaceable(work);
 
   // From the first temporary file on, an interruption is held until the
   // patch can stop with the folder as it was, or has finished.
   hold_interruptions();
-  if (!write_backup_copy(work, error)) {
-    stop(work, "Dispatch, the backup " + quoted(work.backup) + " could not be made.", &error,
-         nothing_changed(work));
+  if (!write_exact_copy(work, work.target, work.backup, work.backup_temporary, error)) {
+    stop(work, about(text::backup_not_made, work), &error, about(text::nothing_changed, work));
   }
   end_if_interrupted(work);
   std::int64_t replaced = 0;
   if (!write_patched_copy(work, replaced, error)) {
-    stop(work, "Dispatch, the patched " + quoted(work.target) + " could not be written.", &error,
-         nothing_changed(work));
+    stop(work, about(text::patched_not_written, work), &error, about(text::nothing_changed, work));
   }
   if (replaced != 1) {
     // The copy no longer holds what was counted: the file changed under us.
-    stop(work, "Dispatch, " + quoted(work.target) + " changed while it was being patched.", nullptr,
-         nothing_changed(work));
+    stop(work, about(text::changed_meanwhile, work), nullptr, about(text::nothing_changed, work));
   }
 
   refuse_unless_replaceable(work);
@@ -328,42 +398,28 @@ int apply_patch(const char* file_name) {
   // The renames are quick: once they begin, the patch is finished even if
   // the player interrupts it.
   work.renaming = true;
-  if (!replace_file(work.backup_temporary, work.backup, error)) {
-    stop(work, "Dispatch, the backup " + quoted(work.backup) + " could not be put in place.",
-         &error, nothing_changed(work));
+  if (replace_file(work.backup_temporary, work.backup, false, error) != replace_result::replaced) {
+    stop(work, about(text::backup_not_in_place, work), &error, about(text::nothing_changed, work));
   }
   work.backup_temporary.clear();
-  const std::string only_backup_replaced =
-      quoted(work.target) + " is as it was; " + quoted(work.backup) + " now holds a copy of it.";
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
   if (!sync_folder_of(work.backup, error)) {
-    stop(work,
-         "Dispatch, the backup " + quoted(work.backup) +
-             " is in place, but it may not survive a power cut.",
-         &error, only_backup_replaced);
+    stop(work, about(text::backup_unsafe, work), &error, about(text::only_backup_replaced, work));
   }
-  // The patched file takes over what the system keeps of the game's own;
-  // the backup above keeps the times and attributes it was given.
-  if (!replace_keeping_identity(work.target_temporary, work.target, work.backup, error)) {
-    stop(work, "Dispatch, " + quoted(work.target) + " could not be replaced.", &error,
-         only_backup_replaced);
-  }
-  work.target_temporary.clear();
+  put_patched_target_in_place(work);
   if (!sync_folder_of(work.target, error)) {
     // The backup's rename was synced above; only the target's may be lost.
-    stop(work, "Dispatch, the patch may not survive a power cut.", &error,
-         quoted(work.backup) + " holds the original and is safe on disk; " + quoted(work.target) +
-             " is patched, but a power cut now could undo that.");
+    stop(work, text::patch_unsafe, &error, about(text::patch_may_be_undone, work));
   }
   let_go(work);
 
-  console_write("  [i] Perpetrating bytes sent to county jail, patch installed!\n");
+  say(text::installed);
   // An interruption held through the renames ends the program here, once
   // the player knows the patch is in.
   console_flush();
   release_interruptions();
-  console_write("  [i] Press <ENTER> to exit. Drive safely!\n");
+  say(text::closing);
   char reply[reply_size];
   // The closing line is only there to keep the window open; its text is not used.
   read_reply(reply);

@@ -1,16 +1,19 @@
-"""Fails, and then kills the program at, each file-system call it makes in a
-clean patch, one at a time (strace's fault injection), and checks the promise
-to the player every time: VELORAC.EXE is exactly as it was or exactly
-patched, a patched target has a complete backup beside it, an earlier backup
-gives way only to a complete new one, no failure is reported as success, and
-every sentence printed about the folder is true of it (tests/promise.py). The clean patch's own calls are checked for the order that makes a power cut
-safe, which no failing call would show."""
+"""Fails, and then ends the program at, each file-system call it makes in a
+clean patch, one at a time, and checks the promise to the player every time
+(tests/promise.py): VELORAC.EXE is exactly as it was or exactly patched, a
+patched target has a complete backup beside it, an earlier backup gives way
+only to a complete new one, no failure is reported as success, and every
+sentence printed about the folder is true of it. On Linux strace injects the
+faults; under wine (--windows, with the fault-injection build) the program's
+own test wrappers do. On Linux the clean patch's own calls are also checked
+for the order that makes a power cut safe, which no failing call would show."""
 import os
 import re
 import signal
 import sys
 import tempfile
 
+import harness
 from harness import BACKUP, TARGET, ScratchFolderTest, image, main, patched, run
 from promise import broken_promises
 
@@ -21,10 +24,29 @@ ERRORS = {"openat": "EACCES", "newfstatat": "EIO", "read": "EIO", "write": "ENOS
           "sync_file_range": "EINVAL", "fchmod": "EIO", "utimensat": "EIO", "fsync": "EIO",
           "close": "EIO", "rename": "EACCES", "getdents64": "EIO", "flock": "ENOLCK",
           "ioctl": "EIO"}
+# The same under Windows, some calls with more than one: a file someone else
+# holds, a full or failing disk, and ReplaceFileW's two ways of failing half
+# way, which take the target away.
+ACCESS_DENIED, SHARING_VIOLATION, DISK_FULL, IO_ERROR = 5, 32, 112, 1117
+UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2 = 1176, 1177
+WINDOWS_ERRORS = {
+    "CreateFileW": (ACCESS_DENIED, SHARING_VIOLATION), "ReadFile": (IO_ERROR,),
+    "WriteFile": (DISK_FULL,), "FlushFileBuffers": (IO_ERROR,), "CloseHandle": (IO_ERROR,),
+    "MoveFileExW": (ACCESS_DENIED, SHARING_VIOLATION), "CopyFileW": (DISK_FULL,),
+    "ReplaceFileW": (UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2,
+                     SHARING_VIOLATION, ACCESS_DENIED),
+}
+HALF_DONE = (UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2)
 # A call's name, then its first argument's descriptor and the file that is
 # (strace -y), if it starts with one, then the rest.
 CALL = re.compile(r"^(\w+)\((?:(\d+)<([^>]*)>)?(.*)$")
 EARLIER_BACKUP = b"an earlier backup, from another version of the game"
+
+
+def errors_of(name):
+    if harness.WINDOWS:
+        return WINDOWS_ERRORS.get(name, (ACCESS_DENIED,))
+    return (ERRORS[name],)
 
 
 def traced_patch(folder):
@@ -52,6 +74,47 @@ def patch_calls(log):
         if replied:
             points.append((name, seen[name]))
     return points
+
+
+def calls_of_a_clean_patch(folder):
+    """The points to fail: on Linux from strace, under wine from the test
+    build's own trace, which sees only the program's own calls."""
+    if not harness.WINDOWS:
+        return patch_calls(traced_patch(folder))
+    with tempfile.TemporaryDirectory() as place:
+        trace = os.path.join(place, "trace")
+        status, _ = run(folder, b"c\n\n", CAMERA_PATCH_TRACE=trace)
+        assert status == 0, "the clean run failed"
+        with open(trace) as log:
+            return [(name, int(nth)) for name, nth in map(str.split, log)]
+
+
+def run_with_faults(folder, faults, **env_changes):
+    """Runs a patch with each (call, n, what) in `faults`: an error to fail
+    the n-th call of that name with, or "end" to end the program there."""
+    if harness.WINDOWS:
+        planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
+        return run(folder, b"c\n\n", CAMERA_PATCH_FAULTS=planned, **env_changes)
+    wrapper = ["strace", "-qq", "-o", "/dev/null"]
+    for name, nth, what in faults:
+        action = "signal=SIGKILL" if what == "end" else f"error={what}"
+        wrapper += ["-e", f"inject={name}:{action}:when={nth}"]
+    return run(folder, b"c\n\n", wrapper=wrapper, **env_changes)
+
+
+def ended_status():
+    """An ended run's status: killed on Linux, or under wine the status the
+    test build's TerminateProcess gave."""
+    return 137 if harness.WINDOWS else -signal.SIGKILL
+
+
+def linux_only(test):
+    def skipping(self):
+        if harness.WINDOWS:
+            self.skipTest("strace watches Linux calls; under wine the wrappers fail Windows calls")
+        test(self)
+    skipping.__doc__ = test.__doc__
+    return skipping
 
 
 def power_cut_faults(folder, log):
@@ -101,12 +164,12 @@ class FaultMatrixTest(ScratchFolderTest):
         if earlier_backup is not None:
             self.put(BACKUP, earlier_backup)
 
-    def check_promise(self, earlier_backup, status, out, ended):
+    def check_promise(self, earlier_backup, status, out, ended, target_may_be_gone=False):
         self.runs += 1
         self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
-                                         ended), [])
+                                         ended, target_may_be_gone=target_may_be_gone), [])
         if ended == "killed":
-            self.assertEqual(status, -9)
+            self.assertEqual(status, ended_status())
         self.kept += 1
 
     def before(self, earlier_backup):
@@ -118,12 +181,13 @@ class FaultMatrixTest(ScratchFolderTest):
                         "not patched, with the backup beside it")
 
     def check_next_run(self):
-        """Whatever a killed run left behind, the next run works and clears it."""
-        before = self.contents()[TARGET]
-        status, _ = run(self.folder, b"c\n\n")
+        """Whatever an ended run left behind, the next run works and clears it;
+        a game file that a half-done replace took away is put back."""
+        before = self.contents().get(TARGET)
+        status, out = run(self.folder, b"c\n\n")
         after = self.contents()
-        self.assertEqual(set(after), {TARGET, BACKUP}, "leftovers not cleared")
-        if before == self.original:
+        self.assertEqual(set(after), {TARGET, BACKUP}, f"leftovers not cleared: {out[-300:]!r}")
+        if before in (None, self.original):
             self.assertEqual(status, 0)
             self.assertEqual((after[TARGET], after[BACKUP]),
                              (patched(self.original), self.original))
@@ -131,49 +195,95 @@ class FaultMatrixTest(ScratchFolderTest):
             self.assertEqual(status, 1)
             self.assertEqual((after[TARGET], after[BACKUP]), (before, self.original))
 
-    def run_matrix(self, action, killed):
-        for earlier_backup in (None, EARLIER_BACKUP):
-            self.prepare(earlier_backup)
+    def points_to_fail(self, earlier_backup):
+        self.prepare(earlier_backup)
+        if harness.WINDOWS:
+            points = calls_of_a_clean_patch(self.folder)
+        else:
             log = traced_patch(self.folder)
             self.assertEqual(power_cut_faults(self.folder, log), [])
             points = patch_calls(log)
-            self.assertGreaterEqual(len(points), 25)
+        self.assertGreaterEqual(len(points), 25)
+        return points
+
+    def run_matrix(self, killed):
+        counts = []
+        for earlier_backup in (None, EARLIER_BACKUP):
+            points = self.points_to_fail(earlier_backup)
+            counts.append(len(points))
             for name, nth in points:
-                with self.subTest(call=name, nth=nth, earlier_backup=bool(earlier_backup)):
-                    self.prepare(earlier_backup)
-                    inject = f"inject={name}:{action(name)}:when={nth}"
-                    status, out = run(self.folder, b"c\n\n",
-                                      wrapper=["strace", "-qq", "-o", "/dev/null", "-e", inject])
-                    self.check_promise(earlier_backup, status, out, "killed" if killed else "ran")
-                    if name == "sync_file_range" and not killed:
-                        self.check_complete_patch(status)
-                    if killed:
-                        self.check_next_run()
-        print(f"\n{'kills' if killed else 'failed calls'}: {self.runs} runs, "
-              f"{self.kept} kept the promise", file=sys.stderr)
+                for what in ("end",) if killed else errors_of(name):
+                    with self.subTest(call=name, nth=nth, what=what,
+                                      earlier_backup=bool(earlier_backup)):
+                        self.prepare(earlier_backup)
+                        status, out = run_with_faults(self.folder, [(name, nth, what)])
+                        self.check_promise(earlier_backup, status, out,
+                                           "killed" if killed else "ran")
+                        if name == "sync_file_range" and not killed:
+                            self.check_complete_patch(status)
+                        if killed:
+                            self.check_next_run()
+        self.summarise("ended" if killed else "failed", counts)
+
+    def summarise(self, how, counts):
+        print(f"\n{how} at each of {counts[0]} calls without an earlier backup and {counts[1]} "
+              f"with one: {self.runs} runs, {self.kept} kept the promise", file=sys.stderr)
 
     def test_every_failing_call_keeps_the_promise(self):
-        self.run_matrix(lambda name: f"error={ERRORS[name]}", killed=False)
+        self.run_matrix(killed=False)
 
+    def test_an_end_at_every_call_keeps_the_promise(self):
+        self.run_matrix(killed=True)
+
+    def test_a_half_done_replace_then_any_failure_or_end_keeps_the_promise(self):
+        """ReplaceFileW can fail after it has taken the target away; each call
+        the program then makes to set that right is failed, and ended, in turn."""
+        if not harness.WINDOWS:
+            self.skipTest("a rename on Linux is never half done")
+        counts = [0, 0]
+        for earlier_backup in (None, EARLIER_BACKUP):
+            replaces = [point for point in self.points_to_fail(earlier_backup)
+                        if point[0] == "ReplaceFileW"]
+            self.assertTrue(replaces, "the clean patch never calls ReplaceFileW")
+            for error in HALF_DONE:
+                half_done = [(*replaces[0], error)]
+                self.prepare(earlier_backup)
+                with tempfile.TemporaryDirectory() as place:
+                    trace = os.path.join(place, "trace")
+                    run_with_faults(self.folder, half_done, CAMERA_PATCH_TRACE=trace)
+                    with open(trace) as log:
+                        calls = [(name, int(nth)) for name, nth in map(str.split, log)]
+                later = calls[calls.index(replaces[0]) + 1:]
+                counts[bool(earlier_backup)] += len(later)
+                for name, nth in later:
+                    for what in ("end",) + errors_of(name):
+                        with self.subTest(half_done=error, call=name, nth=nth, what=what,
+                                          earlier_backup=bool(earlier_backup)):
+                            self.prepare(earlier_backup)
+                            status, out = run_with_faults(self.folder,
+                                                          half_done + [(name, nth, what)])
+                            self.check_promise(earlier_backup, status, out,
+                                               "killed" if what == "end" else "ran",
+                                               target_may_be_gone=True)
+                            self.check_next_run()
+        self.summarise("half done, then failed or ended", counts)
+
+    @linux_only
     def test_a_file_system_without_early_writing(self):
         for error in ("ENOSYS", "ESPIPE"):
             with self.subTest(error=error):
                 self.prepare(None)
-                result = run(self.folder, b"c\n\n", wrapper=[
-                    "strace", "-qq", "-o", "/dev/null", "-e", f"inject=sync_file_range:error={error}"])
-                self.check_complete_patch(result[0])
+                status, _ = run_with_faults(self.folder, [("sync_file_range", 1, error)])
+                self.check_complete_patch(status)
 
-    def test_a_kill_at_every_call_keeps_the_promise(self):
-        self.run_matrix(lambda name: "signal=SIGKILL", killed=True)
-
+    @linux_only
     def test_an_interruption_at_every_call_leaves_the_folder_whole(self):
         """Ctrl-C, a closed terminal or a polite kill, delivered at each call:
         the program dies of it, leaving the folder as it was or fully patched,
         and never a temporary file; a patch it finished first is told."""
         signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
         for earlier_backup in (None, EARLIER_BACKUP):
-            self.prepare(earlier_backup)
-            for i, (name, nth) in enumerate(patch_calls(traced_patch(self.folder))):
+            for i, (name, nth) in enumerate(self.points_to_fail(earlier_backup)):
                 sent = signals[i % len(signals)]
                 with self.subTest(call=name, nth=nth, signal=sent.name):
                     self.prepare(earlier_backup)
@@ -183,6 +293,7 @@ class FaultMatrixTest(ScratchFolderTest):
                     self.assertEqual(status, -sent)
                     self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(),
                                                      status, out, "interrupted"), [])
+
 
 if __name__ == "__main__":
     main()

@@ -36,9 +36,13 @@ def claims(target, backup):
         f"Dispatch, the backup {b} is in place, but it may not survive a power cut.":
             backup_holds_original,
         f"Dispatch, the patched {t} could not be written.": same(target),
-        f"Dispatch, {t} could not be replaced.": same(target),
+        f"Dispatch, {t} could not be replaced.": lambda before, after: after.get(target) !=
+        patched(before[target]),
         "Dispatch, the patch may not survive a power cut.": is_patched,
-        f"Copy {b} to {t} to get the game back.": lambda before, after: target not in after,
+        f"{t} was put back from {b}; both hold the original.": both(same(target),
+                                                                    backup_holds_original),
+        f"{t} is missing. {b} holds the original: copy it to {t} to get the game back.":
+            both(lambda before, after: target not in after, backup_holds_original),
         SUCCESS[len(b"  [i] "):].decode(): both(is_patched, backup_holds_original),
     }
     return {shown(b"  [i] " + text.encode()).rstrip(b"\r\n"): test
@@ -46,19 +50,26 @@ def claims(target, backup):
 
 
 # The sentences that tell the player what the folder holds after a failure.
-OUTCOMES = ("No file was changed", "is as it was;", "holds the original")
+OUTCOMES = ("No file was changed", "is as it was;", "holds the original", "was put back from",
+            "is missing.")
 
 
-def broken_promises(before, after, status, out, ended="ran", target=TARGET, backup=BACKUP):
+def broken_promises(before, after, status, out, ended="ran", target=TARGET, backup=BACKUP,
+                    target_may_be_gone=False):
     """What the run broke of its promise, as sentences; none when it kept it.
     `before` and `after` map each file in the folder to its bytes; `ended`
     says how the run ended: "ran" to its own end, "killed" without a chance
-    to clean up, or "interrupted" by the player (Ctrl-C, a closed window)."""
+    to clean up, or "interrupted" by the player (Ctrl-C, a closed window).
+    `target_may_be_gone` when the system itself took the target away (a
+    replace failing half way): then the backup must hold the original."""
     original = before[target]
     earlier = before.get(backup)
     now_target, now_backup = after.get(target), after.get(backup)
     faults = []
-    if now_target not in (original, patched(original)):
+    if now_target is None and target_may_be_gone:
+        if now_backup != original:
+            faults.append("the target is gone, and the backup does not hold it")
+    elif now_target not in (original, patched(original)):
         faults.append("the target is damaged or gone")
     elif now_target != original and now_backup != original:
         faults.append("a patched target without its backup")

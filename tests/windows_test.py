@@ -58,6 +58,18 @@ class WineConsole(Session):
             self.read_some(0.05)
         super().type(keys)
 
+    def is_waiting(self):
+        """True when the program has printed nothing more for a while. The
+        console may still end the line it drew, or show its cursor: that is
+        the console's own drawing, not the program's."""
+        before = len(self.screen)
+        while self.read_some(0.3):
+            pass
+        drawn = self.screen[before:]
+        for code in (b"\x1b[?25h", b"\x1b[?25l", b"\r", b"\n"):
+            drawn = drawn.replace(code, b"")
+        return drawn == b""
+
     def interrupt(self):
         """Ctrl-C as a terminal sends it; wine turns the SIGINT into the
         console's Ctrl-C event."""

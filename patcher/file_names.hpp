@@ -1,14 +1,23 @@
-// The names our temporary files take beside the file they will replace: the
-// final name, ".tmp-" and eight lower-case hex digits. One form on every
-// platform, so that a later run knows what a killed one left behind, and
-// narrow enough that nothing of the player's (a "VELORAC.EXE.tmp-backup")
-// is ever taken for one of ours.
+// Names: the folder a name is in, and the names our temporary files take
+// beside the file they will replace: the final name, ".tmp-" and eight
+// lower-case hex digits. One form on every platform, so that a later run
+// knows what a killed one left behind, and narrow enough that nothing of the
+// player's (a "VELORAC.EXE.tmp-backup") is ever taken for one of ours.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+// The folder part of `name`: "." for a bare name. Windows takes either slash.
+inline std::string folder_of(const std::string& name, const char* separators = "/") {
+  const std::string::size_type slash = name.find_last_of(separators);
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? name.substr(0, 1) : name.substr(0, slash);
+}
 
 inline constexpr char temporary_infix[] = ".tmp-";
 inline constexpr std::size_t temporary_digits = 8;

@@ -1,0 +1,101 @@
+"""Every message the program can print is explained where its player looks:
+each text of patcher/messages.hpp, with the names filled in as the player
+sees them, is found in the manual page (Linux) or the players' note
+(Windows), with white space folded, as both wrap their lines."""
+import ast
+import os
+import re
+import sys
+import unittest
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+# Which documents explain each section of the header. The others hold no
+# messages of their own: the words that fill {action}, texts never shown,
+# and the --help answer, which is itself the explanation.
+EXPLAINED_IN = {"common": ("manual page", "players' note"), "posix": ("manual page",),
+                "windows": ("players' note",)}
+NOT_MESSAGES = {"tried", "unshown", "answers"}
+
+# The names the player sees; what the system supplies, the documents give
+# in a fixed form: "<reason>", "<folder>", ...
+NAMES = {"target": "VELORAC.EXE", "backup": "VELORAC.EXE.bku"}
+
+STRING = r'"(?:[^"\\]|\\.)*"'
+
+
+def texts(header):
+    """(section, name, text) for each constant of the header, in order."""
+    section = None
+    pattern = rf"namespace messages::(\w+) {{|inline constexpr char (\w+)\[\] =((?:\s*{STRING})+);"
+    for match in re.finditer(pattern, header):
+        if match[1]:
+            section = match[1]
+        else:
+            text = "".join(ast.literal_eval(part) for part in re.findall(STRING, match[3]))
+            yield section, match[2], text
+
+
+def as_player_reads(text):
+    return re.sub(r"\{(\w+)\}", lambda m: NAMES.get(m[1], f"<{m[1]}>"), text)
+
+
+def folded(text):
+    return " ".join(text.split())
+
+
+ROFF_ESCAPES = {"-": "-", "e": "\\", "\\": "\\", "&": "", " ": " ", "~": " ", "(aq": "'",
+                "(dq": '"', "(lq": '"', "(rq": '"'}
+
+
+def unescape(line):
+    def plain(m):
+        if m[1].startswith("f"):  # a change of font
+            return ""
+        if m[1] not in ROFF_ESCAPES:
+            raise ValueError(f"the check does not know the escape \\{m[1]}: {line}")
+        return ROFF_ESCAPES[m[1]]
+    return re.sub(r"\\(f\(..|f\[[^]]*\]|f.|\(..|.)", plain, line)
+
+
+def manual_text(roff):
+    """What the manual page says, without its requests, quoting and escapes."""
+    said = []
+    for line in roff.splitlines():
+        if line.startswith('.\\"'):
+            continue
+        if line.startswith("."):
+            macro, _, rest = line[1:].partition(" ")
+            words = [m[1].replace('""', '"') if m[1] is not None else m[2]
+                     for m in re.finditer(r'"((?:[^"]|"")*)"?|(\S+)', rest)]
+            # Alternating fonts join their words; the others show none but headings.
+            joiner = {"B": " ", "I": " ", "SH": " ", "SS": " ", "BR": "", "RB": "", "IR": "",
+                      "RI": "", "BI": "", "IB": ""}.get(macro)
+            line = "" if joiner is None else joiner.join(words)
+        said.append(unescape(line))
+    return "\n".join(said)
+
+
+class MessagesTest(unittest.TestCase):
+    def test_every_message_is_explained_in_the_document_for_its_system(self):
+        def read(*path):
+            with open(os.path.join(ROOT, *path), encoding="utf-8", newline="") as f:
+                return f.read()
+        note = read("packaging", "README-players.txt")
+        self.assertNotIn("\n", note.replace("\r\n", ""), "the players' note keeps CR LF")
+        documents = {"manual page": folded(manual_text(read("packaging", "camera-patch.6.in"))),
+                     "players' note": folded(note)}
+
+        found = list(texts(read("patcher", "messages.hpp")))
+        sections = {section for section, _, _ in found}
+        self.assertEqual(sections, set(EXPLAINED_IN) | NOT_MESSAGES)
+        unexplained = [f"{section}::{name} is not in the {document}: {as_player_reads(text)}"
+                       for section, name, text in found if section in EXPLAINED_IN
+                       for document in EXPLAINED_IN[section]
+                       if folded(as_player_reads(text)) not in documents[document]]
+        if unexplained:
+            self.fail("\n" + "\n".join(unexplained))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
