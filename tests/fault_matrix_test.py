@@ -76,15 +76,14 @@ def patch_calls(log):
     return points
 
 
-def calls_of_a_clean_patch(folder):
-    """The points to fail: on Linux from strace, under wine from the test
-    build's own trace, which sees only the program's own calls."""
-    if not harness.WINDOWS:
-        return patch_calls(traced_patch(folder))
+def windows_calls(folder, faults=()):
+    """The calls a patch under wine makes, with `faults` (see run_with_faults),
+    as (name, n) from the test build's own trace, which sees only the
+    program's own calls: the points to fail."""
     with tempfile.TemporaryDirectory() as place:
         trace = os.path.join(place, "trace")
-        status, _ = run(folder, b"c\n\n", CAMERA_PATCH_TRACE=trace)
-        assert status == 0, "the clean run failed"
+        status, _ = run_with_faults(folder, faults, CAMERA_PATCH_TRACE=trace)
+        assert faults or status == 0, "the clean run failed"
         with open(trace) as log:
             return [(name, int(nth)) for name, nth in map(str.split, log)]
 
@@ -198,7 +197,7 @@ class FaultMatrixTest(ScratchFolderTest):
     def points_to_fail(self, earlier_backup):
         self.prepare(earlier_backup)
         if harness.WINDOWS:
-            points = calls_of_a_clean_patch(self.folder)
+            points = windows_calls(self.folder)
         else:
             log = traced_patch(self.folder)
             self.assertEqual(power_cut_faults(self.folder, log), [])
@@ -248,11 +247,7 @@ class FaultMatrixTest(ScratchFolderTest):
             for error in HALF_DONE:
                 half_done = [(*replaces[0], error)]
                 self.prepare(earlier_backup)
-                with tempfile.TemporaryDirectory() as place:
-                    trace = os.path.join(place, "trace")
-                    run_with_faults(self.folder, half_done, CAMERA_PATCH_TRACE=trace)
-                    with open(trace) as log:
-                        calls = [(name, int(nth)) for name, nth in map(str.split, log)]
+                calls = windows_calls(self.folder, half_done)
                 later = calls[calls.index(replaces[0]) + 1:]
                 counts[bool(earlier_backup)] += len(later)
                 for name, nth in later:
