@@ -263,6 +263,15 @@ class FaultMatrixTest(ScratchFolderTest):
                             self.check_next_run()
         self.summarise("half done, then failed or ended", counts)
 
+    def test_a_file_system_that_refuses_replace_file_gets_a_plain_rename(self):
+        """Some shares refuse ReplaceFileW with access denied, every time: that
+        is no one holding the file, to be waited out, but a plain rename's turn."""
+        if not harness.WINDOWS:
+            self.skipTest("ReplaceFileW is Windows' own")
+        self.prepare(EARLIER_BACKUP)
+        refusals = [("ReplaceFileW", nth, ACCESS_DENIED) for nth in range(1, 40)]
+        self.check_complete_patch(run_with_faults(self.folder, refusals)[0])
+
     @linux_only
     def test_a_file_system_without_early_writing(self):
         for error in ("ENOSYS", "ESPIPE"):
