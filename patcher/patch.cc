@@ -349,7 +349,10 @@ int apply_patch(const char* file_name) {
   }
   // The probe only asks whether the file opens; reading starts afresh below.
   abandon_file(work.source);
-  work.backup = work.target + backup_suffix;
+  if (!missing) {
+    // A backup found for a missing target keeps the name it was found by.
+    work.backup = work.target + backup_suffix;
+  }
   take_the_folder(work);
   if (missing) {
     hold_interruptions();

@@ -108,6 +108,17 @@ class PatchTest(ScratchFolderTest):
         self.assertEqual(out, shown(MENU_SCREEN + BANNER + MISSING))
         self.assertEqual(self.contents(), {})
 
+        # Only a backup, as a run ended half way leaves it: the game is put
+        # back from it, by the names it goes by, and then patched.
+        backup = BACKUP if harness.WINDOWS else "velorac.exe.BKU"
+        game = backup[:-len(".bku")]
+        self.put(backup, image())
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual(status, 0)
+        self.assertIn(shown(f'[i] Dispatch, "{game}" was missing; it was put back from '
+                            f'"{backup}".\n'.encode()), out)
+        self.assertEqual(self.contents(), {game: patched(image()), backup: image()})
+
     def test_success_patches_one_byte_and_keeps_an_exact_backup(self):
         original = image()
         self.put(TARGET, original, mode=0o640)
