@@ -166,7 +166,8 @@ class FaultMatrixTest(ScratchFolderTest):
     def check_promise(self, earlier_backup, status, out, ended, target_may_be_gone=False):
         self.runs += 1
         self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
-                                         ended, target_may_be_gone=target_may_be_gone), [])
+                                         ended, target_may_be_gone=target_may_be_gone), [],
+                         f"status {status}, output ending {out[-300:]!r}")
         if ended == "killed":
             self.assertEqual(status, ended_status())
         self.kept += 1
