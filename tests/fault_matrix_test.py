@@ -169,7 +169,7 @@ class FaultMatrixTest(ScratchFolderTest):
                                          ended, target_may_be_gone=target_may_be_gone), [],
                          f"status {status}, output ending {out[-300:]!r}")
         if ended == "killed":
-            self.assertEqual(status, ended_status())
+            self.assertEqual(status, ended_status(), f"output ending {out[-300:]!r}")
         self.kept += 1
 
     def before(self, earlier_backup):
