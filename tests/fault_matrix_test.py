@@ -164,13 +164,36 @@ class FaultMatrixTest(ScratchFolderTest):
             self.put(BACKUP, earlier_backup)
 
     def check_promise(self, earlier_backup, status, out, ended, target_may_be_gone=False):
-        self.runs += 1
         self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
                                          ended, target_may_be_gone=target_may_be_gone), [],
                          f"status {status}, output ending {out[-300:]!r}")
         if ended == "killed":
             self.assertEqual(status, ended_status(), f"output ending {out[-300:]!r}")
+
+    def check_point(self, earlier_backup, faults, next_run, **judging):
+        """Runs a patch with `faults`, judges it, and with `next_run` the run
+        after it. The program makes the same calls in the same order every
+        time, so a fault that breaks the promise breaks it again. Under wine,
+        on a busy machine, two fresh CI runs each had one such run break it
+        (each a different one, and never again in over a thousand runs since):
+        wine's, not the program's. Under wine such a run is shown, and tried
+        once more."""
+        self.runs += 1
+        for attempt in (1, 2):
+            self.prepare(earlier_backup)
+            status, out = run_with_faults(self.folder, faults)
+            try:
+                self.check_promise(earlier_backup, status, out, **judging)
+                if next_run:
+                    self.check_next_run()
+                break
+            except AssertionError as broken:
+                if attempt == 2 or not harness.WINDOWS:
+                    raise
+                print(f"\nunder wine, {faults} broke the promise once; trying it again: {broken}",
+                      file=sys.stderr)
         self.kept += 1
+        return status
 
     def before(self, earlier_backup):
         return {TARGET: self.original, **({BACKUP: earlier_backup} if earlier_backup else {})}
@@ -215,14 +238,10 @@ class FaultMatrixTest(ScratchFolderTest):
                 for what in ("end",) if killed else errors_of(name):
                     with self.subTest(call=name, nth=nth, what=what,
                                       earlier_backup=bool(earlier_backup)):
-                        self.prepare(earlier_backup)
-                        status, out = run_with_faults(self.folder, [(name, nth, what)])
-                        self.check_promise(earlier_backup, status, out,
-                                           "killed" if killed else "ran")
+                        status = self.check_point(earlier_backup, [(name, nth, what)], killed,
+                                                  ended="killed" if killed else "ran")
                         if name == "sync_file_range" and not killed:
                             self.check_complete_patch(status)
-                        if killed:
-                            self.check_next_run()
         self.summarise("ended" if killed else "failed", counts)
 
     def summarise(self, how, counts):
@@ -255,13 +274,9 @@ class FaultMatrixTest(ScratchFolderTest):
                     for what in ("end",) + errors_of(name):
                         with self.subTest(half_done=error, call=name, nth=nth, what=what,
                                           earlier_backup=bool(earlier_backup)):
-                            self.prepare(earlier_backup)
-                            status, out = run_with_faults(self.folder,
-                                                          half_done + [(name, nth, what)])
-                            self.check_promise(earlier_backup, status, out,
-                                               "killed" if what == "end" else "ran",
-                                               target_may_be_gone=True)
-                            self.check_next_run()
+                            self.check_point(earlier_backup, half_done + [(name, nth, what)],
+                                             True, ended="killed" if what == "end" else "ran",
+                                             target_may_be_gone=True)
         self.summarise("half done, then failed or ended", counts)
 
     def test_a_file_system_that_refuses_replace_file_gets_a_plain_rename(self):
