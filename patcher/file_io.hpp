@@ -105,10 +105,14 @@ enum class replace_result {
 replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
                             io_error& error);
 
-// Makes the folder entry of `name` durable, so a rename survives a power cut.
-// A folder the system cannot sync, or that we may not open to sync it, is
-// left to the system's own writing out, with no error.
-bool sync_folder_of(const std::string& name, io_error& error);
+// Makes `name`, just renamed into place, durable under that name, so the
+// rename survives a power cut: the file itself, then its folder's entry. On
+// FAT a file's size and first cluster live in the entry the rename made, and
+// only a sync of the file writes them there; syncing the folder alone leaves
+// an empty or broken file. A file or folder the system cannot sync, or that
+// we may not open to sync it, is left to the system's own writing out, with
+// no error.
+bool sync_renamed(const std::string& name, io_error& error);
 
 // Lists the names in the folder of `name` (without "." and ".."), as UTF-8.
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error);

@@ -318,23 +318,46 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
   return replace_result::replaced;
 }
 
-bool sync_folder_of(const std::string& name, io_error& error) {
-  const std::string folder = folder_of(name);
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // As careful databases do, a folder we may write in but not list (EACCES)
-  // and a file system that has no sync for folders (EINVAL, EBADF: some
-  // shared folders of virtual machines) are left to the system's own
-  // writing out; a real failure (EIO) still stops the patch.
+namespace {
+
+// The steps of a sync, as the player is told of the one that failed.
+struct sync_steps {
+  const char* open;
+  const char* sync;
+  const char* close;
+};
+constexpr sync_steps file_steps = {tried::open, tried::sync, tried::close};
+constexpr sync_steps folder_steps = {tried::open_folder, tried::sync_folder, tried::close_folder};
+
+// Syncs what `path` names; returns the step that failed, with errno set, or
+// nullptr. As careful databases do, what we may not open (EACCES) and a file
+// system that has no sync for it (EINVAL, EBADF: some shared folders of
+// virtual machines) are left to the system's own writing out; a real failure
+// (EIO) still stops the patch.
+const char* sync_path(const std::string& path, int flags, const sync_steps& steps) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) {
-    return errno == EACCES || fail_in_folder(error, tried::open_folder, name);
+    return errno == EACCES ? nullptr : steps.open;
   }
   if (fsync(fd) != 0 && errno != EINVAL && errno != EBADF) {
-    fail_in_folder(error, tried::sync_folder, name);
+    const int code = errno;
     close(fd);
-    return false;
+    errno = code;
+    return steps.sync;
   }
-  if (close(fd) != 0) {
-    return fail_in_folder(error, tried::close_folder, name);
+  return close(fd) == 0 ? nullptr : steps.close;
+}
+
+}  // namespace
+
+bool sync_renamed(const std::string& name, io_error& error) {
+  // The file first: on FAT only its own sync writes its size and first
+  // cluster into the folder entry its rename made.
+  if (const char* failed = sync_path(name, O_RDONLY | O_NOFOLLOW, file_steps)) {
+    return fail(error, failed, name);
+  }
+  if (const char* failed = sync_path(folder_of(name), O_RDONLY | O_DIRECTORY, folder_steps)) {
+    return fail_in_folder(error, failed, name);
   }
   return true;
 }

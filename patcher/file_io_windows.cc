@@ -419,7 +419,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
     // file in place, only without the old file's identity.
   }
   // Write-through makes the call wait for the disk only when the move is a
-  // copy and a delete (another drive); sync_folder_of does what little more
+  // copy and a delete (another drive); sync_renamed does what little more
   // Windows allows.
   if (retrying_while_busy([&] {
         return MoveFileExW(wide_from.c_str(), wide_to.c_str(),
@@ -431,7 +431,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
   return replace_result::unchanged;
 }
 
-bool sync_folder_of(const std::string& name, io_error& error) {
+bool sync_renamed(const std::string& name, io_error& error) {
   // Windows has no call to sync a folder short of flushing the whole volume,
   // which needs administrator rights; MOVEFILE_WRITE_THROUGH promises this
   // only for moves between drives, and ReplaceFileW has no such flag. On

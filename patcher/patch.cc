@@ -197,14 +197,20 @@ bool write_patched_copy(patch_work& work, std::int64_t& replaced, io_error& erro
 }
 
 // Puts a copy of the backup where the target is missing: the game as it was
-// before the patch. The backup stays as it is. The folder is not synced: a
-// power cut that undid this rename would leave what a run puts right again.
+// before the patch. The backup stays as it is. The copy is synced under its
+// new name too: on FAT, a power cut before that would leave the game's name
+// on a broken file, which no run puts right. A copy that cannot be synced is
+// taken away again, so the game is missing, as the player is then told.
 bool restore_from_backup(patch_work& work, io_error& error) {
   if (!write_exact_copy(work, work.backup, work.target, work.target_temporary, error) ||
       replace_file(work.target_temporary, work.target, false, error) != replace_result::replaced) {
     return false;
   }
   work.target_temporary.clear();
+  if (!sync_renamed(work.target, error)) {
+    remove_quietly(work.target);
+    return false;
+  }
   return true;
 }
 
@@ -407,11 +413,11 @@ int apply_patch(const char* file_name) {
   work.backup_temporary.clear();
   // The backup's rename must reach the disk before the target's: after a
   // power cut a patched target without its backup would be past undoing.
-  if (!sync_folder_of(work.backup, error)) {
+  if (!sync_renamed(work.backup, error)) {
     stop(work, about(text::backup_unsafe, work), &error, about(text::only_backup_replaced, work));
   }
   put_patched_target_in_place(work);
-  if (!sync_folder_of(work.target, error)) {
+  if (!sync_renamed(work.target, error)) {
     // The backup's rename was synced above; only the target's may be lost.
     stop(work, text::patch_unsafe, &error, about(text::patch_may_be_undone, work));
   }
