@@ -3,11 +3,24 @@
 #include <random>
 
 #include "patcher/matcher_check.hpp"
+#include "patcher/patch.hpp"
 
 namespace {
 
-const bytes search = {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14};
-const bytes replacement = {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64};
+const bytes search(search_bytes, search_bytes + pattern_length);
+const bytes replacement(replacement_bytes, replacement_bytes + pattern_length);
+
+// The parts, one after another.
+bytes cat(std::initializer_list<bytes> parts) {
+  bytes joined;
+  for (const bytes& part : parts) {
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  return joined;
+}
+
+// The first `n` bytes of the search bytes: a partial match.
+bytes start(std::size_t n) { return bytes(search.begin(), search.begin() + n); }
 
 void expect_for_every_block_size(const bytes& input, std::int64_t count, const bytes& output) {
   for (std::size_t block = 1; block <= input.size() + 1; ++block) {
@@ -22,37 +35,28 @@ TEST(MatcherTest, FindsTheSearchBytesWhereverTheyStand) {
   expect_for_every_block_size({}, 0, {});
   expect_for_every_block_size(search, 1, replacement);
 
-  bytes twice = search;
-  twice.insert(twice.end(), search.begin(), search.end());
-  bytes twice_replaced = replacement;
-  twice_replaced.insert(twice_replaced.end(), replacement.begin(), replacement.end());
-  expect_for_every_block_size(twice, 2, twice_replaced);
+  expect_for_every_block_size(cat({search, search}), 2, cat({replacement, replacement}));
 
-  expect_for_every_block_size({0x00, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14, 0x00}, 1,
-                              {0x00, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64, 0x00});
+  expect_for_every_block_size(cat({{0x00}, search, {0x00}}), 1, cat({{0x00}, replacement, {0x00}}));
 }
 
 TEST(MatcherTest, CopiesAPatternCutShortAtTheEndUnchanged) {
-  const bytes cut = {0x41, 0x89, 0xF2, 0x01, 0xC2, 0xB9};
+  const bytes cut = cat({{0x41}, start(pattern_length - 1)});
   expect_for_every_block_size(cut, 0, cut);
-  const bytes lone_start = {0x89};
+  const bytes lone_start = start(1);
   expect_for_every_block_size(lone_start, 0, lone_start);
 }
 
 // A byte that breaks a partial match can itself start the occurrence.
 TEST(MatcherTest, RetriesTheByteThatBreaksAPartialMatch) {
-  expect_for_every_block_size({0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
-                              {0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
-  expect_for_every_block_size({0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
-                              {0x89, 0x89, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
-  expect_for_every_block_size({0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14}, 1,
-                              {0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64});
+  for (const bytes& broken : {start(1), cat({start(1), start(1)}), start(pattern_length - 1)}) {
+    SCOPED_TRACE(broken.size());
+    expect_for_every_block_size(cat({broken, search}), 1, cat({broken, replacement}));
+  }
 
   // Two occurrences, the second right after a partial match: never let
   // through as a single one.
-  bytes hidden_second = search;
-  hidden_second.insert(hidden_second.end(), {0x89, 0xF2, 0x01});
-  hidden_second.insert(hidden_second.end(), search.begin(), search.end());
+  const bytes hidden_second = cat({search, start(3), search});
   EXPECT_EQ(run_passes(hidden_second, 4096, search, replacement).counted, 2);
 }
 

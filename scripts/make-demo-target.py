@@ -2,10 +2,16 @@
 """Writes a stand-in VELORAC.EXE: a few kilobytes of x86-like filler that
 holds the search bytes exactly once, since the real game file is not ours
 to ship."""
+import os
 import random
+import re
 import sys
 
-SEARCH = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14])
+# The search bytes, as the program has them.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "patcher",
+                       "patch.hpp")) as header:
+    SEARCH = bytes(int(byte, 16) for byte in re.search(
+        r"search_bytes\[pattern_length\] = \{([^}]*)\}", header.read())[1].split(","))
 
 
 def make(size, seed=1):

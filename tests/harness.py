@@ -1,19 +1,64 @@
 """Runs the built program for real, in scratch folders, and says what a
-player would see: shared by the end-to-end, terminal and failure tests."""
+player would see: shared by every test of the built program.
+
+Two kinds of expected text. The screens and lines the design fixes (banner,
+menu, status lines, prompts) are written out here, once, and never read
+from the program's source: their exact bytes are the check. The program's
+own sentences (failures, outcomes, advice) are read from
+patcher/messages.hpp, names filled in, as the player gets them."""
+import ast
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
-from screens import BANNER, MENU
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
 SEARCH = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14])
 REPLACED = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64])
 TARGET = "VELORAC.EXE"
 BACKUP = "VELORAC.EXE.bku"
 
+# The screens, in code page 437.
+BANNER = b"".join([
+    b'                 .##################################.\t\t      \n',
+    b'               .#....................................#.\t\t      \n',
+    b'             .#........................................#. \t      \n',
+    b'    ooooo   #............................................#   ooooo    \n',
+    b'    oooooo##x............................................x##oooooo    \n',
+    b'        ##xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx##        \n',
+    b'      #xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx#      \n',
+    b'      #xxxx\xb3xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\xb3xxxx#      \n',
+    b'      ##xxx\xb3xxxxxxxx\xb3xxxxxxxxxxxxxxxxxxxxxxxxxxxx\xb3xxxxxxxx\xb3xxx##      \n',
+    b'      ###xx\xc0' + b'\xc4' * 8 + b'\xd9' + b'x' * 28 + b'\xc0' + b'\xc4' * 8 + b'\xd9xx###      \n',
+    b'      ##########################################################      \n',
+    b'      #####|____|###---------------$--------------###|____|#####      \n',
+    b'      ################--------| M-VAST9 |-------################      \n',
+    b'      X##################--------------------##################X      \n',
+    b'      XXXXXXXXXX######################################XXXXXXXXXX      \n',
+    b'      XXXXXXXXX                                        XXXXXXXXX      \n',
+    b'                                                                      \n',
+])
+RULE = b'\xc4' * 56
+MENU = b"".join([
+    b'      \xda' + RULE + b'\xbf\n',
+    b'      \xb3   Velomira Rally Circuit Gold Series - Camera Patch    \xb3\n',
+    b'      \xb3' + RULE + b'\xb3\n',
+    b'      \xb3   Patch by M-VAST9         \xb3  Target: VELORAC.EXE      \xb3\n',
+    b'      \xb3' + RULE + b'\xb3\n',
+    b'      \xb3   [ c ]  =  call the cops to apply patch!              \xb3\n',
+    b'      \xb3   [ q ]  =  quit the program                           \xb3\n',
+    b'      \xc0' + RULE + b'\xd9\n',
+])
+# The menu's last line as a terminal or console shows it: the sign that the
+# program waits for a reply.
+MENU_BOTTOM = MENU.split(b"\n")[-2].strip().decode("cp437").encode()
+
+# The status lines and prompts.
 PAUSE = b"  [i] Press <ENTER> to exit."
 MISSING = b'  \n  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n' + PAUSE
 LOOKING = b'  \n  [i] Highway patrol looking for speeding bytes in "VELORAC.EXE"\n'
@@ -22,9 +67,49 @@ NOT_FOUND = (b"  [i] Dispatch, the bytes could not be found!\n"
 FOUND = b"  [i] Highway patrol has found and arrested the bytes!\n"
 INSTALLED = (b"  [i] Perpetrating bytes sent to county jail, patch installed!\n"
              b"  [i] Press <ENTER> to exit. Drive safely!\n")
+MENU_SCREEN = BANNER + MENU
+PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
 
-BOX_DRAWING = {0xB3: "\u2502", 0xBF: "\u2510", 0xC0: "\u2514",
-               0xC4: "\u2500", 0xD9: "\u2518", 0xDA: "\u250C"}
+STRING = r'"(?:[^"\\]|\\.)*"'
+
+
+def texts(header):
+    """(section, name, text) for each constant of patcher/messages.hpp, in order."""
+    section = None
+    pattern = rf"namespace messages::(\w+) {{|inline constexpr char (\w+)\[\] =((?:\s*{STRING})+);"
+    for match in re.finditer(pattern, header):
+        if match[1]:
+            section = match[1]
+        else:
+            text = "".join(ast.literal_eval(part) for part in re.findall(STRING, match[3]))
+            yield section, match[2], text
+
+
+def read(*path):
+    with open(os.path.join(ROOT, *path), encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+MESSAGES = {name: text for _, name, text in texts(read("patcher", "messages.hpp"))}
+
+
+def sentence(name, **names):
+    """The program's sentence `name`, with the game's names and `names` filled in."""
+    names = {"target": TARGET, "backup": BACKUP, **names}
+    return re.sub(r"\{(\w+)\}", lambda m: names.get(m[1], m[0]), MESSAGES[name])
+
+
+def said(*lines):
+    """The lines the program prints, each a sentence's name or (name, {names})."""
+    return b"".join(b"  [i] " + (sentence(line) if isinstance(line, str) else
+                                 sentence(line[0], **line[1])).encode() + b"\n" for line in lines)
+
+
+def could_not(action, file, reason):
+    """The line that names a failing call; `reason` a sentence's name or the system's words."""
+    return said(("could_not", {"action": MESSAGES[action], "file": file,
+                               "reason": MESSAGES.get(reason, reason)}))
+
 
 # Set from the command line by configure(): how to start the program, and
 # whether it is the Windows build (run under wine), which writes the code
@@ -53,8 +138,11 @@ def shown(text):
     """The bytes the program writes to a pipe for `text`, given in code page 437."""
     if WINDOWS:
         return text.replace(b"\n", b"\r\n")
-    return b"".join(BOX_DRAWING[b].encode() if b in BOX_DRAWING else bytes([b])
+    return b"".join(bytes([b]).decode("cp437").encode() if b in BOX_DRAWING else bytes([b])
                     for b in text)
+
+
+BOX_DRAWING = (0xB3, 0xBF, 0xC0, 0xC4, 0xD9, 0xDA)
 
 
 def environment(**changes):
@@ -68,7 +156,7 @@ def environment(**changes):
     return env
 
 
-def run(folder, reply, wrapper=(), timeout=120, command=None, **env_changes):
+def run(folder, reply=b"c\n\n", wrapper=(), timeout=120, command=None, **env_changes):
     """Runs the program (or `command`) in `folder` with `reply` as its whole
     standard input. Returns (exit status, standard output)."""
     if wrapper:
@@ -78,6 +166,15 @@ def run(folder, reply, wrapper=(), timeout=120, command=None, **env_changes):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           env=environment(**env_changes), timeout=timeout)
     return done.returncode, done.stdout
+
+
+def strace(*injections, log="/dev/null", options=()):
+    """A wrapper that makes each system call of `injections` ("fsync:error=EIO:when=3")
+    fail, or signal, as it says."""
+    wrapper = ["strace", "-qq", "-o", log, *options]
+    for injection in injections:
+        wrapper += ["-e", "inject=" + injection]
+    return wrapper
 
 
 def as_unprivileged_user():
@@ -99,7 +196,50 @@ def patched(original):
     return original.replace(SEARCH, REPLACED)
 
 
+# Where the search bytes stand in a large target.
+LARGE_AT = image().index(SEARCH)
+
+
+def large_target(path, size):
+    """A target of `size` bytes, long enough to take a while to copy: the
+    image, then a hole, which costs no disk to make."""
+    with open(path, "wb") as f:
+        f.write(image())
+        f.truncate(size)
+
+
+def large_target_holds(path, size, expected):
+    """True when the large file at `path` is whole, with `expected` where the search bytes stood."""
+    with open(path, "rb") as f:
+        if os.fstat(f.fileno()).st_size != size or f.read(LARGE_AT) != image()[:LARGE_AT]:
+            return False
+        head = expected + image()[LARGE_AT + len(expected):]
+        return f.read(len(head)) == head and all(
+            chunk.count(0) == len(chunk) for chunk in iter(lambda: f.read(1 << 24), b""))
+
+
+def wait_for_temporary_file(folder, timeout=60, meanwhile=lambda: time.sleep(0.001),
+                            screen=lambda: b""):
+    """Waits until a run's temporary file appears in `folder`: the patch is writing."""
+    deadline = time.monotonic() + timeout
+    while not any(".tmp-" in name for name in os.listdir(folder)):
+        if time.monotonic() > deadline:
+            raise AssertionError(f"no temporary file appeared; screen: {screen()[-400:]!r}")
+        meanwhile()
+
+
+def contents(folder):
+    """Every file in `folder`, by name."""
+    found = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as f:
+            found[name] = f.read()
+    return found
+
+
 class ScratchFolderTest(unittest.TestCase):
+    original = image()
+
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="camera-patch-test-")
         self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
@@ -113,6 +253,16 @@ class ScratchFolderTest(unittest.TestCase):
         if mode is not None:
             os.chmod(self.path(name), mode)
 
+    def contents(self, folder=None):
+        return contents(folder or self.folder)
+
+    def check_patched(self, status, original=None, folder=None):
+        """A complete patch: status 0, the target patched and its exact backup beside it."""
+        original = self.original if original is None else original
+        self.assertEqual(status, 0)
+        self.assertTrue(self.contents(folder) == {TARGET: patched(original), BACKUP: original},
+                        "not patched, with the backup beside it")
+
     def program_anyone_may_run(self):
         """A copy of the program that nobody may run, wherever the build is."""
         place = tempfile.mkdtemp(prefix="camera-patch-program-")
@@ -120,10 +270,7 @@ class ScratchFolderTest(unittest.TestCase):
         os.chmod(place, 0o755)
         return [shutil.copy(COMMAND[0], place)]
 
-    def contents(self):
-        """Every file left in the folder, by name."""
-        found = {}
-        for name in os.listdir(self.folder):
-            with open(self.path(name), "rb") as f:
-                found[name] = f.read()
-        return found
+    def run_as_user(self, folder=None, wrapper=()):
+        """A patch run as nobody (when the tests run as root), in `folder`."""
+        return run(folder or self.folder, wrapper=[*wrapper, *as_unprivileged_user()],
+                   command=self.program_anyone_may_run())
