@@ -4,21 +4,14 @@ import os
 import re
 import stat
 import subprocess
-import time
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND, PAUSE,
-                     SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
-                     patched, run, shown)
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, MISSING,
+                     NOT_FOUND, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest,
+                     image, large_target, large_target_holds, main, patched, read, run, said,
+                     shown, wait_for_temporary_file)
 import harness
 
-MENU_SCREEN = BANNER + MENU
-
-with open(os.path.join(os.path.dirname(__file__), "..", "CMakeLists.txt")) as cmake_lists:
-    VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", cmake_lists.read())[1]
-PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
-BUSY = (b'  [i] Dispatch, another copy of this program is patching "VELORAC.EXE" right now.\n'
-        b"  [i] This copy changed nothing. Wait for the other one to finish; it says how the "
-        b"patch went.\n")
+VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", read("CMakeLists.txt"))[1]
 
 
 class MenuTest(ScratchFolderTest):
@@ -94,8 +87,8 @@ class StandardInputTest(ScratchFolderTest):
 
         # Endless "c" answers the menu, then the closing prompt.
         status, out = self.run_fed_by(["yes", "c"])
-        self.assertEqual((status, out), (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
+        self.check_patched(status)
         # ... and the pause after the gate refuses the patched file.
         status, out = self.run_fed_by(["yes", "c"])
         self.assertEqual((status, out), (1, shown(PATCH_SCREEN + NOT_FOUND)))
@@ -115,38 +108,30 @@ class PatchTest(ScratchFolderTest):
         self.put(backup, image())
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 0)
-        self.assertIn(shown(f'[i] Dispatch, "{game}" was missing; it was put back from '
-                            f'"{backup}".\n'.encode()), out)
+        self.assertIn(shown(said(("missing_put_back", {"target": game, "backup": backup}))), out)
         self.assertEqual(self.contents(), {game: patched(image()), backup: image()})
 
     def test_success_patches_one_byte_and_keeps_an_exact_backup(self):
         original = image()
         self.put(TARGET, original, mode=0o640)
         status, out = run(self.folder, b"c\r\n\n")
-        self.assertEqual(status, 0)
         self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
-        files = self.contents()
-        self.assertEqual(files, {TARGET: patched(original), BACKUP: original})
-        differing = [i for i, (a, b) in enumerate(zip(original, files[TARGET])) if a != b]
+        self.check_patched(status)
+        differing = [i for i, (a, b) in enumerate(zip(original, self.contents()[TARGET])) if a != b]
         self.assertEqual(differing, [original.index(SEARCH) + 5])
         if not harness.WINDOWS:
             self.assertEqual(stat.S_IMODE(os.stat(self.path(TARGET)).st_mode), 0o640)
 
     def test_input_ending_at_the_closing_prompt_still_patches(self):
-        original = image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         status, out = run(self.folder, b"c\n")
-        self.assertEqual(status, 0)
         self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.check_patched(status)
 
     def test_an_earlier_backup_is_replaced_by_the_current_target(self):
-        original = image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         self.put(BACKUP, b"an older backup")
-        status, _ = run(self.folder, b"c\n\n")
-        self.assertEqual(status, 0)
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.check_patched(run(self.folder)[0])
 
     def test_the_gate_refuses_anything_but_exactly_one_occurrence(self):
         once = image()
@@ -173,13 +158,10 @@ class PatchTest(ScratchFolderTest):
         self.assertEqual(self.contents()[TARGET], original.replace(SEARCH, REPLACED))
 
     def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
-        original = image()
-        self.put(TARGET, original)
-        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
-        status, out = run(self.folder, b"c\n\n")
-        self.assertEqual(status, 1)
-        self.assertEqual(out, shown(PATCH_SCREEN + NOT_FOUND))
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.put(TARGET, self.original)
+        self.check_patched(run(self.folder)[0])
+        self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + NOT_FOUND)))
+        self.check_patched()
 
     def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
         original = image()
@@ -199,10 +181,9 @@ class PatchTest(ScratchFolderTest):
         self.put("Velorac.Exe", original)
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
-        self.assertTrue(out.endswith(
-            b'  \n  [i] Dispatch, there is no "VELORAC.EXE", and "Velorac.Exe", "velorac.exe" '
-            b'differ from it only in letter case.\n  [i] No file was changed. Rename the one '
-            b'the game uses to "VELORAC.EXE" and try again.\n' + PAUSE), out[-300:])
+        self.assertTrue(out.endswith(b"  \n" + said(
+            ("several_names", {"names": '"Velorac.Exe", "velorac.exe"'}), "rename_one") + PAUSE),
+            out[-300:])
         self.assertEqual(len(self.contents()), 3)
 
         # The exact name wins over the others.
@@ -221,9 +202,7 @@ class PatchTest(ScratchFolderTest):
                 self.put(TARGET, original)
                 if os.path.exists(self.path(BACKUP)):
                     os.remove(self.path(BACKUP))
-                status, _ = run(self.folder, b"c\n\n")
-                self.assertEqual(status, 0)
-                self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+                self.check_patched(run(self.folder)[0], original)
 
 
 class TwoCopiesTest(ScratchFolderTest):
@@ -231,30 +210,22 @@ class TwoCopiesTest(ScratchFolderTest):
         # Large enough that the first copy is still writing when the second
         # starts, even under wine; sparse, so it costs no disk to make.
         size = 200 << 20
-        with open(self.path(TARGET), "wb") as f:
-            f.write(image())
-            f.truncate(size)
+        large_target(self.path(TARGET), size)
         first = subprocess.Popen(harness.COMMAND, cwd=self.folder, stdin=subprocess.PIPE,
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                  env=harness.environment())
         first.stdin.write(b"c\n\n")
         first.stdin.close()
-        deadline = time.monotonic() + 60
-        while not any(".tmp-" in name for name in os.listdir(self.folder)):
-            self.assertLess(time.monotonic(), deadline, "the first copy made no temporary file")
-            time.sleep(0.001)
-        status, out = run(self.folder, b"c\n\n")
-        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + BUSY + PAUSE)))
+        wait_for_temporary_file(self.folder)
+        status, out = run(self.folder)
+        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + said(
+            "another_copy", "this_copy_nothing") + PAUSE)))
         self.assertEqual((first.wait(timeout=120), first.stdout.read()),
                          (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
         first.stdout.close()
         self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
-        at = image().index(SEARCH)
         for name, expected in ((TARGET, REPLACED), (BACKUP, SEARCH)):
-            with open(self.path(name), "rb") as f:
-                f.seek(at)
-                self.assertEqual((f.read(len(SEARCH)), os.fstat(f.fileno()).st_size),
-                                 (expected, size))
+            self.assertTrue(large_target_holds(self.path(name), size, expected), name)
 
 
 if __name__ == "__main__":

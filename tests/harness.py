@@ -256,7 +256,7 @@ class ScratchFolderTest(unittest.TestCase):
     def contents(self, folder=None):
         return contents(folder or self.folder)
 
-    def check_patched(self, status, original=None, folder=None):
+    def check_patched(self, status=0, original=None, folder=None):
         """A complete patch: status 0, the target patched and its exact backup beside it."""
         original = self.original if original is None else original
         self.assertEqual(status, 0)
