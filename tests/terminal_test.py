@@ -9,13 +9,12 @@ import time
 import tty
 
 import harness
-from harness import SEARCH, TARGET, ScratchFolderTest, image, main
+from harness import (MENU_BOTTOM, PAUSE, SEARCH, TARGET, ScratchFolderTest, image,
+                     large_target, large_target_holds, main, wait_for_temporary_file)
 
 SET_COLOUR = b"\x1b[91;40m"
 RESET = b"\x1b[0m"
 CLEAR = b"\x1b[2J\x1b[H"
-MENU_BOTTOM = "\u2514".encode() + "\u2500".encode() * 56 + "\u2518\r\n".encode()
-PAUSE = b"  [i] Press <ENTER> to exit."
 
 
 class Session:
@@ -134,21 +133,15 @@ class TerminalTest(ScratchFolderTest):
         self.assertIn(RESET, session.screen[session.screen.index(MENU_BOTTOM):])
 
     def test_an_interrupted_patch_leaves_the_folder_as_it_was(self):
-        # Large enough that the copies are still being written when the
-        # signal comes; sparse, so it costs no disk to make.
+        # Large enough that the copies are still being written when the signal comes.
         size = 128 << 20
-        with open(self.path(TARGET), "wb") as f:
-            f.seek(size - 4096)
-            f.write(SEARCH)
+        large_target(self.path(TARGET), size)
         for sent in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             with self.subTest(signal=sent.name):
                 session = Session(self.folder, TERM="xterm", NO_COLOR=None)
                 session.read_until(MENU_BOTTOM)
                 session.type(b"c\r")
-                deadline = time.monotonic() + 30
-                while not any(".tmp-" in name for name in os.listdir(self.folder)):
-                    self.assertLess(time.monotonic(), deadline, "no temporary file appeared")
-                    time.sleep(0.001)
+                wait_for_temporary_file(self.folder, 30)
                 if sent == signal.SIGINT:
                     session.type(b"\x03")
                 else:
@@ -158,9 +151,7 @@ class TerminalTest(ScratchFolderTest):
                 self.assertTrue(session.screen.endswith(RESET), session.screen[-80:])
                 # Stopped in the middle of the copy, so nothing was changed.
                 self.assertEqual(os.listdir(self.folder), [TARGET])
-                with open(self.path(TARGET), "rb") as f:
-                    f.seek(size - 4096)
-                    self.assertEqual(f.read(), SEARCH)
+                self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
 
     def test_help_and_version_leave_the_terminal_alone(self):
         for argument in ("--help", "--version"):
