@@ -7,11 +7,8 @@ import stat
 import subprocess
 import tempfile
 
-from harness import (BACKUP, BANNER, MENU, PAUSE, TARGET, ScratchFolderTest, image,
-                     as_unprivileged_user, main, patched, run, shown)
-
-SEARCH_FAILED = b'  [i] Dispatch, "VELORAC.EXE" could not be searched.\n'
-NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
+from harness import (BACKUP, BANNER, MENU_SCREEN, PAUSE, TARGET, ScratchFolderTest, could_not,
+                     image, main, patched, run, said, shown, strace)
 
 
 class PlantedLinkTest(ScratchFolderTest):
@@ -22,15 +19,13 @@ class PlantedLinkTest(ScratchFolderTest):
         with open(victim, "wb") as f:
             f.write(b"not yours")
         game = os.path.join(outside, "real-VELORAC.EXE")
-        original = image()
+        original = self.original
         with open(game, "wb") as f:
             f.write(original)
 
         os.symlink(victim, self.path(BACKUP))
         os.symlink(game, self.path(TARGET))
-        status, _ = run(self.folder, b"c\n\n")
-        self.assertEqual(status, 0)
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
+        self.check_patched(run(self.folder)[0])
         for name in (TARGET, BACKUP):
             self.assertFalse(os.path.islink(self.path(name)))
         with open(victim, "rb") as f:
@@ -43,34 +38,33 @@ class PlantedLinkTest(ScratchFolderTest):
         os.remove(self.path(BACKUP))
         os.symlink(nowhere, self.path(BACKUP))
         self.put(TARGET, original)
-        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.check_patched(run(self.folder)[0])
         self.assertFalse(os.path.exists(nowhere))
-        self.assertEqual(self.contents(), {TARGET: patched(original), BACKUP: original})
 
 
 class OddTargetTest(ScratchFolderTest):
     def check_refused(self, reason):
         status, out = run(self.folder, b"c\n\n", timeout=20)
         self.assertEqual(status, 1)
-        self.assertIn(shown(SEARCH_FAILED + f'  [i] Could not read "{TARGET}": {reason}.\n'
-                            .encode() + NOTHING_CHANGED + PAUSE), out)
+        self.assertIn(shown(said("not_searched") + could_not("read", TARGET, reason) +
+                            said("nothing_changed") + PAUSE), out)
 
     def test_a_target_that_is_not_a_plain_file_is_refused(self):
         os.mkdir(self.path(TARGET))
-        self.check_refused("it is a folder")
+        self.check_refused("is_folder")
         self.assertEqual(os.listdir(self.folder), [TARGET])
         os.rmdir(self.path(TARGET))
 
         for device in ("/dev/zero", "/dev/null"):
             with self.subTest(device=device):
                 os.symlink(device, self.path(TARGET))
-                self.check_refused("it is not a regular file")
+                self.check_refused("not_regular")
                 self.assertEqual(os.listdir(self.folder), [TARGET])
                 os.remove(self.path(TARGET))
 
         # A pipe would make a reader wait for ever.
         os.mkfifo(self.path(TARGET))
-        self.check_refused("it is not a regular file")
+        self.check_refused("not_regular")
         self.assertEqual(os.listdir(self.folder), [TARGET])
 
     def test_leftovers_of_killed_runs_are_cleared_and_nothing_else(self):
@@ -91,20 +85,14 @@ class OddTargetTest(ScratchFolderTest):
 class PermissionTest(ScratchFolderTest):
     def setUp(self):
         super().setUp()
-        self.user = as_unprivileged_user()
         os.chmod(self.folder, 0o755)
-        self.program = self.program_anyone_may_run()
-
-    def run_as_user(self, folder=None):
-        return run(folder or self.folder, b"c\n\n", wrapper=self.user, command=self.program)
 
     def test_an_unreadable_target_is_a_failure_with_the_reason(self):
         self.put(TARGET, image(), mode=0)
         status, out = self.run_as_user()
         self.assertEqual(status, 1)
-        self.assertEqual(out, shown(BANNER + MENU + BANNER + b'  \n'
-                                    b'  [i] Dispatch, "VELORAC.EXE" is there but could not be opened.\n'
-                                    b'  [i] Could not open "VELORAC.EXE": Permission denied.\n' + PAUSE))
+        self.assertEqual(out, shown(MENU_SCREEN + BANNER + b"  \n" + said("not_opened") +
+                                    could_not("open", TARGET, "Permission denied") + PAUSE))
         self.assertEqual(sorted(os.listdir(self.folder)), [TARGET])
 
     def test_a_read_only_folder_changes_nothing(self):
@@ -121,12 +109,10 @@ class PermissionTest(ScratchFolderTest):
         self.addCleanup(os.chmod, game, 0o755)
         status, out = self.run_as_user(game)
         self.assertEqual(status, 1)
-        self.assertIn(shown(b'  [i] Dispatch, the backup "VELORAC.EXE.bku" could not be made.\n'
-                            b'  [i] Could not create a file in "') +
-                      os.path.realpath(game).encode() +
-                      shown(b'": Permission denied.\n'
-                            b"  [i] You need write permission on this folder, or run the "
-                            b"program as the folder's owner.\n" + NOTHING_CHANGED + PAUSE), out)
+        # Not shown(): the folder's name goes out as it is.
+        self.assertIn(shown(said("backup_not_made")) +
+                      could_not("create_in", os.path.realpath(game), "Permission denied") +
+                      shown(said("need_write_permission", "nothing_changed") + PAUSE), out)
         self.assertEqual(sorted(os.listdir(game)), [TARGET, BACKUP])
         for name, data in {TARGET: original, BACKUP: b"earlier"}.items():
             with open(os.path.join(game, name), "rb") as f:
@@ -135,9 +121,8 @@ class PermissionTest(ScratchFolderTest):
 
         # The reason stays the creation's when finding the folder's full name
         # fails after it.
-        status, out = run(game, b"c\n\n", command=self.program, wrapper=[
-            "strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=getcwd:error=ENOMEM", *self.user])
-        self.assertIn(b'Could not create a file in ".": Permission denied.', out)
+        status, out = self.run_as_user(game, strace("getcwd:error=ENOMEM", options=["-f"]))
+        self.assertIn(could_not("create_in", ".", "Permission denied"), out)
 
 if __name__ == "__main__":
     main()
