@@ -7,14 +7,10 @@ import pwd
 import shutil
 import subprocess
 
-from harness import (BACKUP, PAUSE, TARGET, ScratchFolderTest, as_unprivileged_user, image,
-                     main, patched, run)
+from harness import BACKUP, PAUSE, TARGET, ScratchFolderTest, could_not, main, run, said, strace
 from promise import broken_promises
 
-NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n' + PAUSE
-MAY_NOT = b'  [i] Dispatch, "VELORAC.EXE" may not be replaced, so it cannot be patched.\n'
-EARLIER = b'  [i] Dispatch, the earlier backup "VELORAC.EXE.bku" cannot be replaced.\n'
-MARKS = {"i": "immutable", "a": "append-only"}
+MARKS = {"i": "immutable", "a": "append_only"}
 
 
 def need_root(test):
@@ -23,19 +19,13 @@ def need_root(test):
 
 
 class RareFolderTest(ScratchFolderTest):
-    original = image()
-
-    def patch(self, before, wrapper=(), command=None):
+    def patch(self, before, wrapper=(), user=False):
         """Runs a patch in the folder, which holds `before` (the files by
-        name); returns the status and output, once the run is judged by its
-        own words."""
-        status, out = run(self.folder, b"c\n\n", wrapper=wrapper, command=command)
+        name), as nobody with `user`; returns the status and output, once
+        the run is judged by its own words."""
+        status, out = self.run_as_user() if user else run(self.folder, wrapper=wrapper)
         self.assertEqual(broken_promises(before, self.contents(), status, out), [], out[-500:])
         return status, out
-
-    def check_patched(self, status):
-        self.assertEqual(status, 0)
-        self.assertTrue(self.contents() == {TARGET: patched(self.original), BACKUP: self.original})
 
     def test_a_folder_the_system_cannot_sync_is_patched(self):
         # Some file systems have no sync for a folder (EINVAL): the third and
@@ -43,24 +33,20 @@ class RareFolderTest(ScratchFolderTest):
         for when in (3, 4):
             with self.subTest(when=when):
                 self.put(TARGET, self.original)
-                self.check_patched(self.patch({TARGET: self.original}, wrapper=[
-                    "strace", "-qq", "-o", "/dev/null", "-e",
-                    f"inject=fsync:error=EINVAL:when={when}"])[0])
+                self.check_patched(self.patch({TARGET: self.original}, wrapper=strace(
+                    f"fsync:error=EINVAL:when={when}"))[0])
                 os.remove(self.path(BACKUP))
         # One the player may write in and enter, but not list, cannot be
         # opened to sync it.
         self.put(TARGET, self.original, mode=0o666)
         os.chmod(self.folder, 0o333)
         self.addCleanup(os.chmod, self.folder, 0o700)
-        status, _ = self.patch({TARGET: self.original}, wrapper=as_unprivileged_user(),
-                               command=self.program_anyone_may_run())
-        self.check_patched(status)
+        self.check_patched(self.patch({TARGET: self.original}, user=True)[0])
 
-    def refused(self, before, lines, user=()):
-        status, out = self.patch(before, wrapper=user,
-                                 command=self.program_anyone_may_run() if user else None)
+    def refused(self, before, lines, user=False):
+        status, out = self.patch(before, user=user)
         self.assertEqual(status, 1)
-        self.assertTrue(out.endswith(lines + NOTHING_CHANGED), out[-500:])
+        self.assertTrue(out.endswith(lines + said("nothing_changed") + PAUSE), out[-500:])
         self.assertEqual(self.contents(), before)
 
     def test_marked_files_and_folders_are_refused_before_anything_changes(self):
@@ -75,11 +61,11 @@ class RareFolderTest(ScratchFolderTest):
                 if subprocess.run(["chattr", "+" + mark, self.path(name)]).returncode:
                     self.skipTest("chattr cannot mark files here")
                 try:
-                    reason = (f'  [i] Could not replace {"files in " if name == folder else ""}'
-                              f'"{name}": it is marked {MARKS[mark]}.\n'
-                              f'  [i] Clear the mark as root (chattr -{mark} "{name}") and try '
-                              f'again.\n').encode()
-                    self.refused(before, (EARLIER if name == BACKUP else MAY_NOT) + reason)
+                    reason = could_not("replace_in" if name == folder else "replace", name,
+                                       "marked_" + MARKS[mark]) + said(
+                        ("clear_" + MARKS[mark], {"file": name}))
+                    self.refused(before, said("earlier_backup_fixed" if name == BACKUP else
+                                              "may_not_replace") + reason)
                 finally:
                     subprocess.run(["chattr", "-" + mark, self.path(name)], check=True)
 
@@ -88,17 +74,14 @@ class RareFolderTest(ScratchFolderTest):
         # Like /tmp: anyone may add files, only a file's owner replace them.
         os.chmod(self.folder, 0o1777)
         nobody = pwd.getpwnam("nobody")
-        for name, refusal in ((TARGET, MAY_NOT), (BACKUP, EARLIER)):
+        for name, refusal in ((TARGET, "may_not_replace"), (BACKUP, "earlier_backup_fixed")):
             with self.subTest(owned_by_root=name):
                 before = {TARGET: self.original, BACKUP: b"earlier backup"}
                 for file, data in before.items():
                     self.put(file, data, mode=0o644)
                     os.chown(self.path(file), 0 if file == name else nobody.pw_uid, -1)
-                self.refused(before, refusal + (
-                    f'  [i] Could not replace "{name}": it belongs to another user, and the '
-                    f"folder lets only a file's owner replace it.\n"
-                    f'  [i] Run the program as the owner of "{name}" or of the folder.\n').encode(),
-                    user=as_unprivileged_user())
+                self.refused(before, said(refusal) + could_not("replace", name, "owner_only") +
+                             said(("run_as_owner", {"file": name})), user=True)
 
     def test_a_file_size_limit_fails_the_copy_cleanly(self):
         if shutil.which("prlimit") is None:
@@ -117,8 +100,7 @@ class RareFolderTest(ScratchFolderTest):
         self.put(TARGET, self.original, mode=0o4700)
         os.chown(self.path(TARGET), nobody.pw_uid, nobody.pw_gid)
         os.chmod(self.path(TARGET), 0o4700)  # chown took the set-user-id bit
-        status, _ = run(self.folder, b"c\n\n")
-        self.check_patched(status)
+        self.check_patched(run(self.folder)[0])
         for name in (TARGET, BACKUP):
             info = os.stat(self.path(name))
             self.assertEqual((info.st_uid, info.st_gid, info.st_mode & 0o7777),
