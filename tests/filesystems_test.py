@@ -10,10 +10,8 @@ import pwd
 import shutil
 import subprocess
 import tempfile
-import unittest
 
-import harness
-from harness import BACKUP, TARGET, ScratchFolderTest, image, main, patched, run
+from harness import BACKUP, TARGET, ScratchFolderTest, main
 
 NOBODY = pwd.getpwnam("nobody")
 OWNED_BY_NOBODY = f"uid={NOBODY.pw_uid},gid={NOBODY.pw_gid}"
@@ -44,11 +42,8 @@ class FileSystemTest(ScratchFolderTest):
         super().setUp()
         if os.geteuid() != 0:
             self.skipTest("mounting file systems needs root")
-        if shutil.which("setpriv") is None or shutil.which("losetup") is None:
-            self.skipTest("setpriv and losetup are needed")
-        os.chmod(self.folder, 0o755)
-        # A copy of the program that nobody may run, wherever the build is.
-        self.program = [shutil.copy(harness.COMMAND[0], self.folder)]
+        if shutil.which("losetup") is None:
+            self.skipTest("losetup is needed")
 
     def mount(self, name):
         """Makes and mounts the file system; returns the folder or skips."""
@@ -86,7 +81,7 @@ class FileSystemTest(ScratchFolderTest):
         return game
 
     def test_a_patch_on_each_file_system(self):
-        original = image()
+        original = self.original
         for name in FILE_SYSTEMS:
             with self.subTest(file_system=name):
                 game = self.mount(name)
@@ -98,17 +93,9 @@ class FileSystemTest(ScratchFolderTest):
                     f.write(original[:100])
                 os.utime(target, (OLD_TIME, OLD_TIME))
                 kept = os.stat(target).st_mtime_ns
-                status, out = run(game, b"c\n\n", command=self.program,
-                                  wrapper=["setpriv", "--reuid=nobody", "--regid=nogroup",
-                                           "--clear-groups"])
+                status, out = self.run_as_user(game)
                 self.assertEqual(status, 0, out[-300:])
-                files = {}
-                for entry in os.listdir(game):
-                    with open(os.path.join(game, entry), "rb") as f:
-                        files[entry] = f.read()
-                self.assertEqual(sorted(files), [TARGET, BACKUP])
-                self.assertTrue(files[TARGET] == patched(original), "target not patched")
-                self.assertTrue(files[BACKUP] == original, "backup not exact")
+                self.check_patched(status, folder=game)
                 self.assertEqual(os.stat(os.path.join(game, BACKUP)).st_mtime_ns, kept)
 
 
