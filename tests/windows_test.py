@@ -8,30 +8,19 @@ import termios
 import time
 
 import harness
-from harness import (BACKUP, BANNER, FOUND, LOOKING, MENU, PAUSE, REPLACED, SEARCH, TARGET,
-                     ScratchFolderTest, main, patched, run, shown)
+from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, MESSAGES, PATCH_SCREEN, PAUSE,
+                     REPLACED, SEARCH, TARGET, ScratchFolderTest, could_not, large_target,
+                     large_target_holds, main, patched, run, said, sentence, shown,
+                     wait_for_temporary_file)
 from terminal_test import Session
 
-PATCH_SCREEN = BANNER + MENU + BANNER + LOOKING + FOUND
-LOCKED = b'  [i] Dispatch, "VELORAC.EXE" is locked and cannot be patched.\n'
-MAY_NOT = b'  [i] Dispatch, "VELORAC.EXE" may not be replaced, so it cannot be patched.\n'
-EARLIER_BACKUP = b'  [i] Dispatch, the earlier backup "VELORAC.EXE.bku" cannot be replaced.\n'
-NOTHING_CHANGED = b'  [i] No file was changed; "VELORAC.EXE" is as it was.\n'
-
-# What wine's console puts on the Linux terminal behind it: UTF-8, and ANSI
-# colours for the console's.
-MENU_BOTTOM = ("\u2514" + "\u2500" * 56 + "\u2518").encode()
+# What wine's console puts on the Linux terminal behind it: UTF-8 (as
+# MENU_BOTTOM), and ANSI colours for the console's.
 LIGHT_RED = b"\x1b[91m"
 
 # What the program's own interruption status, STATUS_CONTROL_C_EXIT, comes
 # to as the status of the wine process.
 INTERRUPTED = 0xC000013A & 0xFF
-
-
-def read_only(name):
-    return (b'  [i] Could not replace "' + name.encode() + b'": it is marked read-only.\n'
-            b'  [i] Right-click "' + name.encode() +
-            b'", choose Properties and untick Read-only.\n')
 
 
 class WineConsole(Session):
@@ -123,7 +112,8 @@ class ConsoleTextTest(ScratchFolderTest):
             self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
         self.put(TARGET, harness.image())
         os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
-        refused = "Could not replace \"VELORAC.EXE.bku\": Доступ запрещён."
+        refused = sentence("could_not", action=MESSAGES["replace"], file=BACKUP,
+                           reason="Доступ запрещён")
 
         session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
         session.type(b"c\r")
@@ -143,15 +133,17 @@ class ConsoleTextTest(ScratchFolderTest):
 class UnreplaceableTargetTest(ScratchFolderTest):
     def test_a_read_only_target_or_backup_is_refused_before_anything_changes(self):
         original = harness.image()
-        for name, refusal in ((TARGET, MAY_NOT), (BACKUP, EARLIER_BACKUP)):
+        for name, refusal in ((TARGET, "may_not_replace"), (BACKUP, "earlier_backup_fixed")):
             with self.subTest(read_only=name):
                 self.put(TARGET, original)
                 self.put(BACKUP, b"earlier backup")
                 os.chmod(self.path(name), 0o444)
                 status, out = run(self.folder, b"c\n\n")
                 self.assertEqual(status, 1)
-                self.assertEqual(out, shown(PATCH_SCREEN + refusal + read_only(name) +
-                                            NOTHING_CHANGED + PAUSE))
+                self.assertEqual(out, shown(
+                    PATCH_SCREEN + FOUND + said(refusal) +
+                    could_not("replace", name, "marked_read_only") +
+                    said(("untick_read_only", {"file": name}), "nothing_changed") + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
 
@@ -164,8 +156,7 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
-        self.assertIn(shown(b'  [i] Under Program Files, run this program as administrator'
-                            b' (right-click it).\n' + NOTHING_CHANGED), out)
+        self.assertIn(shown(said("run_as_administrator", "nothing_changed")), out)
         self.assertEqual(self.contents(), {TARGET: original})
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
@@ -180,19 +171,18 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, env=harness.environment())
         try:
-            menu = shown(BANNER + MENU)
+            menu = shown(MENU_SCREEN)
             self.assertEqual(running.stdout.read(len(menu)), menu)
             status, out = run(self.folder, b"c\n\n")
         finally:
             running.communicate(b"q\n", timeout=60)
         self.assertEqual(status, 1)
-        self.assertTrue(out.startswith(shown(PATCH_SCREEN + LOCKED)), out[-400:])
-        self.assertTrue(out.endswith(shown(NOTHING_CHANGED + PAUSE)), out[-400:])
+        self.assertTrue(out.startswith(shown(PATCH_SCREEN + FOUND + said("locked"))), out[-400:])
+        self.assertTrue(out.endswith(shown(said("nothing_changed") + PAUSE)), out[-400:])
         self.assertEqual(self.contents(), {TARGET: game, BACKUP: b"earlier backup"})
 
         # Once the game is closed, the same file patches.
-        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
-        self.assertEqual(self.contents(), {TARGET: patched(game), BACKUP: game})
+        self.check_patched(run(self.folder)[0], game)
 
 
 def attributes(folder, name):
@@ -225,26 +215,25 @@ class WhatTheBackupKeepsTest(ScratchFolderTest):
 
 class InterruptionTest(ScratchFolderTest):
     def test_ctrl_c_during_the_patch_leaves_no_temporary_files(self):
-        # Large enough that the copies take a while, and found at once.
-        original = harness.image() + bytes(200 << 20)
-        self.put(TARGET, original)
+        # Large enough that the copies take a while.
+        size = 200 << 20
+        large_target(self.path(TARGET), size)
         session = console_at_menu(self.folder)
         session.type(b"c\r")
-        deadline = time.monotonic() + 30
-        while not any(".tmp-" in name for name in os.listdir(self.folder)):
-            self.assertLess(time.monotonic(), deadline, session.screen[-400:])
-            session.read_some(0.002)
+        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
+                                lambda: session.screen)
         session.interrupt()
         self.assertEqual(os.waitstatus_to_exitcode(session.finish()), INTERRUPTED)
         # Caught in the copies, the folder is as before; in the renames,
         # the patch is finished. Either way nothing temporary is left.
-        left = self.contents()
-        self.assertIn(sorted(left), ([TARGET], [TARGET, BACKUP]))
+        left = sorted(os.listdir(self.folder))
+        self.assertIn(left, ([TARGET], [TARGET, BACKUP]))
         if BACKUP in left:
-            self.assertTrue(left[TARGET] == patched(original) and left[BACKUP] == original)
+            self.assertTrue(large_target_holds(self.path(TARGET), size, REPLACED))
+            self.assertTrue(large_target_holds(self.path(BACKUP), size, SEARCH))
             self.assertIn(b"patch installed!", session.screen)
         else:
-            self.assertTrue(left[TARGET] == original)
+            self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
 
 
 if __name__ == "__main__":
