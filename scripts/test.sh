@@ -2,8 +2,8 @@
 # Builds camera-patch and runs every test: the normal build, the whole suite
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of
 # the matcher's fuzzer, then the 64-bit and the 32-bit Windows builds under
-# wine. The packages of the Linux build and the 32-bit Windows build are made
-# too.
+# wine. The players' downloads (the Linux tarball of the static program and
+# the 32-bit Windows zip) and the .deb are made too.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -23,7 +23,8 @@ run_suite() {
 
 echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_BENCH=ON
-(cd "$root/build" && cpack)
+# The build made the Linux players' download (linux-download); cpack makes the .deb.
+(cd "$root/build" && sha256sum --check camera-patch-*-linux-*.tar.gz.sha256 && cpack)
 lintian --fail-on error "$root"/build/camera-patch_*.deb
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
@@ -57,14 +58,17 @@ elsewhere="$(mktemp -d)/another/camera-patch"
 mkdir -p "$elsewhere"
 tar -C "$root" --exclude='./build*' --exclude=./.git --exclude=./demo -cf - . | tar -C "$elsewhere" -xf -
 cmake -S "$elsewhere" -B "$elsewhere/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=OFF >/dev/null
-cmake --build "$elsewhere/build" --target camera-patch -j "$jobs" >/dev/null
+cmake --build "$elsewhere/build" --target camera-patch linux-download -j "$jobs" >/dev/null
 (cd "$elsewhere" && cmake --preset windows -DCAMERA_PATCH_TESTS=OFF >/dev/null &&
   cmake --build --preset windows -j "$jobs" >/dev/null)
-for program in build/camera-patch build-windows/camera-patch.exe; do
+for program in build/camera-patch build/camera-patch-static build/camera-patch-*-linux-*.tar.gz \
+  build-windows/camera-patch.exe; do
   if ! cmp "$root/$program" "$elsewhere/$program"; then
     echo "FAILED: $program built in $elsewhere differs from the one in $root" >&2
     exit 1
   fi
 done
-sha256sum "$root/build/camera-patch" "$root/build-windows/camera-patch.exe"
+# What to publish beside the downloads.
+(cd "$root" && sha256sum build/camera-patch build/camera-patch-static \
+  build/camera-patch-*-linux-*.tar.gz build-windows/camera-patch.exe)
 rm -rf "${elsewhere%/another/camera-patch}"

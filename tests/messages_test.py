@@ -1,7 +1,8 @@
 """Every message the program can print is explained where its player looks:
 each text of patcher/messages.hpp, with the names filled in as the player
-sees them, is found in the manual page (Linux) or the players' note
-(Windows), with white space folded, as both wrap their lines."""
+sees them, is found in the manual page and the Linux players' note (Linux)
+or the players' note (Windows), with white space folded, as all wrap their
+lines."""
 import ast
 import os
 import re
@@ -13,8 +14,8 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 # Which documents explain each section of the header. The others hold no
 # messages of their own: the words that fill {action}, texts never shown,
 # and the --help answer, which is itself the explanation.
-EXPLAINED_IN = {"common": ("manual page", "players' note"), "posix": ("manual page",),
-                "windows": ("players' note",)}
+EXPLAINED_IN = {"common": ("manual page", "players' note", "Linux players' note"),
+                "posix": ("manual page", "Linux players' note"), "windows": ("players' note",)}
 NOT_MESSAGES = {"tried", "unshown", "answers"}
 
 # The names the player sees; what the system supplies, the documents give
@@ -84,7 +85,8 @@ class MessagesTest(unittest.TestCase):
         note = read("packaging", "README-players.txt")
         self.assertNotIn("\n", note.replace("\r\n", ""), "the players' note keeps CR LF")
         documents = {"manual page": folded(manual_text(read("packaging", "camera-patch.6.in"))),
-                     "players' note": folded(note)}
+                     "players' note": folded(note),
+                     "Linux players' note": folded(read("packaging", "README-linux-players.txt"))}
 
         found = list(texts(read("patcher", "messages.hpp")))
         sections = {section for section, _, _ in found}
