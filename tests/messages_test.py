@@ -3,13 +3,11 @@ each text of patcher/messages.hpp, with the names filled in as the player
 sees them, is found in the manual page and the Linux players' note (Linux)
 or the players' note (Windows), with white space folded, as all wrap their
 lines."""
-import ast
-import os
 import re
 import sys
 import unittest
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+from harness import BACKUP, TARGET, read, texts
 
 # Which documents explain each section of the header. The others hold no
 # messages of their own: the words that fill {action}, texts never shown,
@@ -20,21 +18,7 @@ NOT_MESSAGES = {"tried", "unshown", "answers"}
 
 # The names the player sees; what the system supplies, the documents give
 # in a fixed form: "<reason>", "<folder>", ...
-NAMES = {"target": "VELORAC.EXE", "backup": "VELORAC.EXE.bku"}
-
-STRING = r'"(?:[^"\\]|\\.)*"'
-
-
-def texts(header):
-    """(section, name, text) for each constant of the header, in order."""
-    section = None
-    pattern = rf"namespace messages::(\w+) {{|inline constexpr char (\w+)\[\] =((?:\s*{STRING})+);"
-    for match in re.finditer(pattern, header):
-        if match[1]:
-            section = match[1]
-        else:
-            text = "".join(ast.literal_eval(part) for part in re.findall(STRING, match[3]))
-            yield section, match[2], text
+NAMES = {"target": TARGET, "backup": BACKUP}
 
 
 def as_player_reads(text):
@@ -79,9 +63,6 @@ def manual_text(roff):
 
 class MessagesTest(unittest.TestCase):
     def test_every_message_is_explained_in_the_document_for_its_system(self):
-        def read(*path):
-            with open(os.path.join(ROOT, *path), encoding="utf-8", newline="") as f:
-                return f.read()
         note = read("packaging", "README-players.txt")
         self.assertNotIn("\n", note.replace("\r\n", ""), "the players' note keeps CR LF")
         documents = {"manual page": folded(manual_text(read("packaging", "camera-patch.6.in"))),
