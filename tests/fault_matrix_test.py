@@ -14,7 +14,7 @@ import sys
 import tempfile
 
 import harness
-from harness import BACKUP, TARGET, ScratchFolderTest, image, main, patched, run
+from harness import BACKUP, TARGET, ScratchFolderTest, main, patched, run, strace
 from promise import broken_promises
 
 # The error each kind of call fails with: what a full disk, a failing disk or
@@ -53,8 +53,8 @@ def traced_patch(folder):
     """A clean patch's calls, as (name, descriptor, its file, the rest of
     the arguments)."""
     with tempfile.NamedTemporaryFile(mode="r") as log:
-        status, _ = run(folder, b"c\n\n", wrapper=["strace", "-qq", "-y", "-o", log.name, "-e",
-                                                   "trace=" + ",".join(ERRORS)])
+        status, _ = run(folder, wrapper=strace(log=log.name,
+                                               options=["-y", "-e", "trace=" + ",".join(ERRORS)]))
         assert status == 0, "the clean run failed"
         return [match.groups() for match in map(CALL.match, log) if match]
 
@@ -93,12 +93,10 @@ def run_with_faults(folder, faults, **env_changes):
     the n-th call of that name with, or "end" to end the program there."""
     if harness.WINDOWS:
         planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
-        return run(folder, b"c\n\n", CAMERA_PATCH_FAULTS=planned, **env_changes)
-    wrapper = ["strace", "-qq", "-o", "/dev/null"]
-    for name, nth, what in faults:
-        action = "signal=SIGKILL" if what == "end" else f"error={what}"
-        wrapper += ["-e", f"inject={name}:{action}:when={nth}"]
-    return run(folder, b"c\n\n", wrapper=wrapper, **env_changes)
+        return run(folder, CAMERA_PATCH_FAULTS=planned, **env_changes)
+    return run(folder, wrapper=strace(*(
+        f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
+        for name, nth, what in faults)), **env_changes)
 
 
 def ended_status():
@@ -149,7 +147,8 @@ def power_cut_faults(folder, log):
 
 
 class FaultMatrixTest(ScratchFolderTest):
-    original = image()
+    # The name the matrix's cases know a complete patch's check by.
+    check_complete_patch = ScratchFolderTest.check_patched
 
     def setUp(self):
         super().setUp()
@@ -198,16 +197,11 @@ class FaultMatrixTest(ScratchFolderTest):
     def before(self, earlier_backup):
         return {TARGET: self.original, **({BACKUP: earlier_backup} if earlier_backup else {})}
 
-    def check_complete_patch(self, status):
-        self.assertEqual(status, 0)
-        self.assertTrue(self.contents() == {TARGET: patched(self.original), BACKUP: self.original},
-                        "not patched, with the backup beside it")
-
     def check_next_run(self):
         """Whatever an ended run left behind, the next run works and clears it;
         a game file that a half-done replace took away is put back."""
         before = self.contents().get(TARGET)
-        status, out = run(self.folder, b"c\n\n")
+        status, out = run(self.folder)
         after = self.contents()
         self.assertEqual(set(after), {TARGET, BACKUP}, f"leftovers not cleared: {out[-300:]!r}")
         if before in (None, self.original):
@@ -307,9 +301,8 @@ class FaultMatrixTest(ScratchFolderTest):
                 sent = signals[i % len(signals)]
                 with self.subTest(call=name, nth=nth, signal=sent.name):
                     self.prepare(earlier_backup)
-                    inject = f"inject={name}:signal={sent.name}:when={nth}"
-                    status, out = run(self.folder, b"c\n\n",
-                                      wrapper=["strace", "-qq", "-o", "/dev/null", "-e", inject])
+                    status, out = run(self.folder,
+                                      wrapper=strace(f"{name}:signal={sent.name}:when={nth}"))
                     self.assertEqual(status, -sent)
                     self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(),
                                                      status, out, "interrupted"), [])

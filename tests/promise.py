@@ -2,16 +2,25 @@
 files before and after it, its status and its output alone: nothing here
 knows how the run was disturbed, so any platform's failure tests can ask.
 Every sentence the program prints about the folder must be true of it."""
-from harness import FOUND, INSTALLED, NOT_FOUND, PAUSE, TARGET, BACKUP, patched, shown
+from harness import (FOUND, INSTALLED, MISSING, NOT_FOUND, PAUSE, TARGET, BACKUP, patched, said,
+                     shown)
 
 SUCCESS = INSTALLED.split(b"\n")[0]
+# How the program calls a target missing, whatever its name.
+CALLED_MISSING = MISSING[MISSING.rindex(b'"') + 1:MISSING.rindex(b"\n")]
+# The sentences that tell the player what the folder holds after a failure.
+OUTCOMES = ("nothing_changed", "only_backup_replaced", "patch_may_be_undone", "put_back",
+            "target_missing")
+
+
+def printed(name, target, backup):
+    """The program's sentence `name` as one line of its output, without its end."""
+    return shown(said((name, {"target": target, "backup": backup}))).rstrip(b"\r\n")
 
 
 def claims(target, backup):
-    """The sentences that say what the folder holds, each with what must then
+    """The lines that say what the folder holds, each with what must then
     be true of (before, after): the files by name."""
-    t, b = f'"{target}"', f'"{backup}"'
-
     def same(name):
         return lambda before, after: after.get(name) == before.get(name)
 
@@ -25,33 +34,21 @@ def claims(target, backup):
         return lambda before, after: all(test(before, after) for test in tests)
 
     sentences = {
-        f"No file was changed; {t} is as it was.": both(same(target), same(backup)),
-        f"{t} is as it was; {b} now holds a copy of it.": both(same(target),
-                                                                backup_holds_original),
-        f"{b} holds the original and is safe on disk; {t} is patched, but a power cut now "
-        "could undo that.": both(is_patched, backup_holds_original),
-        f"Dispatch, {t} could not be searched.": both(same(target), same(backup)),
-        f"Dispatch, the backup {b} could not be made.": same(backup),
-        f"Dispatch, the backup {b} could not be put in place.": same(backup),
-        f"Dispatch, the backup {b} is in place, but it may not survive a power cut.":
-            backup_holds_original,
-        f"Dispatch, the patched {t} could not be written.": same(target),
-        f"Dispatch, {t} could not be replaced.": lambda before, after: after.get(target) !=
-        patched(before[target]),
-        "Dispatch, the patch may not survive a power cut.": is_patched,
-        f"{t} was put back from {b}; both hold the original.": both(same(target),
-                                                                    backup_holds_original),
-        f"{t} is missing. {b} holds the original: copy it to {t} to get the game back.":
-            both(lambda before, after: target not in after, backup_holds_original),
-        SUCCESS[len(b"  [i] "):].decode(): both(is_patched, backup_holds_original),
+        "nothing_changed": both(same(target), same(backup)),
+        "only_backup_replaced": both(same(target), backup_holds_original),
+        "patch_may_be_undone": both(is_patched, backup_holds_original),
+        "not_searched": both(same(target), same(backup)),
+        "backup_not_made": same(backup),
+        "backup_not_in_place": same(backup),
+        "backup_unsafe": backup_holds_original,
+        "patched_not_written": same(target),
+        "not_replaced": lambda before, after: after.get(target) != patched(before[target]),
+        "patch_unsafe": is_patched,
+        "put_back": both(same(target), backup_holds_original),
+        "target_missing": both(lambda before, after: target not in after, backup_holds_original),
     }
-    return {shown(b"  [i] " + text.encode()).rstrip(b"\r\n"): test
-            for text, test in sentences.items()}
-
-
-# The sentences that tell the player what the folder holds after a failure.
-OUTCOMES = ("No file was changed", "is as it was;", "holds the original", "was put back from",
-            "is missing.")
+    return {shown(SUCCESS): both(is_patched, backup_holds_original),
+            **{printed(name, target, backup): test for name, test in sentences.items()}}
 
 
 def broken_promises(before, after, status, out, ended="ran", target=TARGET, backup=BACKUP,
@@ -80,8 +77,8 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
 
     lines = out.replace(b"\r\n", b"\n").split(b"\n")
     told = claims(target, backup)
-    said = [line for line in lines if line in told]
-    faults += [f"untrue: {line.decode(errors='replace')}" for line in said
+    spoken = [line for line in lines if line in told]
+    faults += [f"untrue: {line.decode(errors='replace')}" for line in spoken
                if not told[line](before, after)]
     succeeded = shown(SUCCESS) in lines
 
@@ -93,13 +90,13 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
     elif ended == "ran":
         if not (out.endswith(shown(PAUSE)) or out.endswith(shown(INSTALLED))):
             faults.append("the run did not end at one of its prompts")
-        if b"doesn't exist." in out:
+        if CALLED_MISSING in out:
             faults.append("a target that is there was called missing")
         if status == 0 and not (succeeded and now_target == patched(original)):
             faults.append("status 0 without a reported patch")
         if status != 0 and (status != 1 or succeeded):
             faults.append(f"status {status} after {'success' if succeeded else 'a failure'}")
         stopped_after_gate = status == 1 and shown(FOUND) in out and shown(NOT_FOUND) not in out
-        if stopped_after_gate and not any(o.encode() in out for o in OUTCOMES):
+        if stopped_after_gate and not any(printed(o, target, backup) in lines for o in OUTCOMES):
             faults.append("a failed patch that does not say what the folder holds")
     return faults
