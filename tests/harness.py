@@ -91,6 +91,7 @@ def read(*path):
 
 
 MESSAGES = {name: text for _, name, text in texts(read("patcher", "messages.hpp"))}
+assert len(MESSAGES) == len(list(texts(read("patcher", "messages.hpp")))), "a name used twice"
 
 
 def sentence(name, **names):
