@@ -108,7 +108,7 @@ class PatchTest(ScratchFolderTest):
         self.put(backup, image())
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 0)
-        self.assertIn(shown(said(("missing_put_back", {"target": game, "backup": backup}))), out)
+        self.assertIn(shown(said("missing_put_back", target=game, backup=backup)), out)
         self.assertEqual(self.contents(), {game: patched(image()), backup: image()})
 
     def test_success_patches_one_byte_and_keeps_an_exact_backup(self):
@@ -181,9 +181,9 @@ class PatchTest(ScratchFolderTest):
         self.put("Velorac.Exe", original)
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
-        self.assertTrue(out.endswith(b"  \n" + said(
-            ("several_names", {"names": '"Velorac.Exe", "velorac.exe"'}), "rename_one") + PAUSE),
-            out[-300:])
+        self.assertTrue(out.endswith(
+            b"  \n" + said("several_names", names='"Velorac.Exe", "velorac.exe"') +
+            said("rename_one") + PAUSE), out[-300:])
         self.assertEqual(len(self.contents()), 3)
 
         # The exact name wins over the others.
@@ -218,8 +218,8 @@ class TwoCopiesTest(ScratchFolderTest):
         first.stdin.close()
         wait_for_temporary_file(self.folder)
         status, out = run(self.folder)
-        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + said(
-            "another_copy", "this_copy_nothing") + PAUSE)))
+        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + said("another_copy") +
+            said("this_copy_nothing") + PAUSE)))
         self.assertEqual((first.wait(timeout=120), first.stdout.read()),
                          (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
         first.stdout.close()

@@ -100,16 +100,15 @@ def sentence(name, **names):
     return re.sub(r"\{(\w+)\}", lambda m: names.get(m[1], m[0]), MESSAGES[name])
 
 
-def said(*lines):
-    """The lines the program prints, each a sentence's name or (name, {names})."""
-    return b"".join(b"  [i] " + (sentence(line) if isinstance(line, str) else
-                                 sentence(line[0], **line[1])).encode() + b"\n" for line in lines)
+def said(name, **names):
+    """The line the program prints for its sentence `name`, names filled in."""
+    return b"  [i] " + sentence(name, **names).encode() + b"\n"
 
 
 def could_not(action, file, reason):
     """The line that names a failing call; `reason` a sentence's name or the system's words."""
-    return said(("could_not", {"action": MESSAGES[action], "file": file,
-                               "reason": MESSAGES.get(reason, reason)}))
+    return said("could_not", action=MESSAGES[action], file=file,
+                reason=MESSAGES.get(reason, reason))
 
 
 # Set from the command line by configure(): how to start the program, and

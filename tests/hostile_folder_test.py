@@ -112,7 +112,7 @@ class PermissionTest(ScratchFolderTest):
         # Not shown(): the folder's name goes out as it is.
         self.assertIn(shown(said("backup_not_made")) +
                       could_not("create_in", os.path.realpath(game), "Permission denied") +
-                      shown(said("need_write_permission", "nothing_changed") + PAUSE), out)
+                      shown(said("need_write_permission") + said("nothing_changed") + PAUSE), out)
         self.assertEqual(sorted(os.listdir(game)), [TARGET, BACKUP])
         for name, data in {TARGET: original, BACKUP: b"earlier"}.items():
             with open(os.path.join(game, name), "rb") as f:

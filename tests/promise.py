@@ -15,7 +15,7 @@ OUTCOMES = ("nothing_changed", "only_backup_replaced", "patch_may_be_undone", "p
 
 def printed(name, target, backup):
     """The program's sentence `name` as one line of its output, without its end."""
-    return shown(said((name, {"target": target, "backup": backup}))).rstrip(b"\r\n")
+    return shown(said(name, target=target, backup=backup)).rstrip(b"\r\n")
 
 
 def claims(target, backup):

@@ -62,8 +62,8 @@ class RareFolderTest(ScratchFolderTest):
                     self.skipTest("chattr cannot mark files here")
                 try:
                     reason = could_not("replace_in" if name == folder else "replace", name,
-                                       "marked_" + MARKS[mark]) + said(
-                        ("clear_" + MARKS[mark], {"file": name}))
+                                       "marked_" + MARKS[mark]) + said("clear_" + MARKS[mark],
+                                                                      file=name)
                     self.refused(before, said("earlier_backup_fixed" if name == BACKUP else
                                               "may_not_replace") + reason)
                 finally:
@@ -81,7 +81,7 @@ class RareFolderTest(ScratchFolderTest):
                     self.put(file, data, mode=0o644)
                     os.chown(self.path(file), 0 if file == name else nobody.pw_uid, -1)
                 self.refused(before, said(refusal) + could_not("replace", name, "owner_only") +
-                             said(("run_as_owner", {"file": name})), user=True)
+                             said("run_as_owner", file=name), user=True)
 
     def test_a_file_size_limit_fails_the_copy_cleanly(self):
         if shutil.which("prlimit") is None:

@@ -143,7 +143,7 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                 self.assertEqual(out, shown(
                     PATCH_SCREEN + FOUND + said(refusal) +
                     could_not("replace", name, "marked_read_only") +
-                    said(("untick_read_only", {"file": name}), "nothing_changed") + PAUSE))
+                    said("untick_read_only", file=name) + said("nothing_changed") + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
 
@@ -156,7 +156,7 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
-        self.assertIn(shown(said("run_as_administrator", "nothing_changed")), out)
+        self.assertIn(shown(said("run_as_administrator") + said("nothing_changed")), out)
         self.assertEqual(self.contents(), {TARGET: original})
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
