@@ -228,15 +228,6 @@ def wait_for_temporary_file(folder, timeout=60, meanwhile=lambda: time.sleep(0.0
         meanwhile()
 
 
-def contents(folder):
-    """Every file in `folder`, by name."""
-    found = {}
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as f:
-            found[name] = f.read()
-    return found
-
-
 class ScratchFolderTest(unittest.TestCase):
     original = image()
 
@@ -254,7 +245,13 @@ class ScratchFolderTest(unittest.TestCase):
             os.chmod(self.path(name), mode)
 
     def contents(self, folder=None):
-        return contents(folder or self.folder)
+        """Every file in the scratch folder, or in `folder`, by name."""
+        folder = folder or self.folder
+        found = {}
+        for name in os.listdir(folder):
+            with open(os.path.join(folder, name), "rb") as f:
+                found[name] = f.read()
+        return found
 
     def check_patched(self, status=0, original=None, folder=None):
         """A complete patch: status 0, the target patched and its exact backup beside it."""
