@@ -5,7 +5,7 @@ import re
 import stat
 import subprocess
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, MESSAGES, MISSING,
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, MISSING,
                      NOT_FOUND, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest,
                      image, large_target, large_target_holds, main, patched, read, run, said,
                      shown, wait_for_temporary_file)
@@ -38,7 +38,7 @@ class MenuTest(ScratchFolderTest):
     def test_help_and_version_answer_alone_and_other_arguments_get_the_menu(self):
         original = image()
         self.put(TARGET, original)
-        usage = MESSAGES["usage"].encode()
+        usage = b"Usage: camera-patch\n"
         answers = {"--help": usage, "-h": usage, "--version": f"camera-patch {VERSION}\n".encode()}
         others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
         if harness.WINDOWS:

@@ -106,9 +106,9 @@ def said(name, **names):
 
 
 def could_not(action, file, reason):
-    """The line that names a failing call; `reason` a sentence's name or the system's words."""
-    return said("could_not", action=MESSAGES[action], file=file,
-                reason=MESSAGES.get(reason, reason))
+    """The line that names a failing call; `reason` a sentence's name or the system's words.
+    `action` is written out: the words that fill it are in no document that would check them."""
+    return said("could_not", action=action, file=file, reason=MESSAGES.get(reason, reason))
 
 
 # Set from the command line by configure(): how to start the program, and

@@ -111,7 +111,7 @@ class PermissionTest(ScratchFolderTest):
         self.assertEqual(status, 1)
         # Not shown(): the folder's name goes out as it is.
         self.assertIn(shown(said("backup_not_made")) +
-                      could_not("create_in", os.path.realpath(game), "Permission denied") +
+                      could_not("create a file in", os.path.realpath(game), "Permission denied") +
                       shown(said("need_write_permission") + said("nothing_changed") + PAUSE), out)
         self.assertEqual(sorted(os.listdir(game)), [TARGET, BACKUP])
         for name, data in {TARGET: original, BACKUP: b"earlier"}.items():
@@ -122,7 +122,7 @@ class PermissionTest(ScratchFolderTest):
         # The reason stays the creation's when finding the folder's full name
         # fails after it.
         status, out = self.run_as_user(game, strace("getcwd:error=ENOMEM", options=["-f"]))
-        self.assertIn(could_not("create_in", ".", "Permission denied"), out)
+        self.assertIn(could_not("create a file in", ".", "Permission denied"), out)
 
 if __name__ == "__main__":
     main()

@@ -61,7 +61,7 @@ class RareFolderTest(ScratchFolderTest):
                 if subprocess.run(["chattr", "+" + mark, self.path(name)]).returncode:
                     self.skipTest("chattr cannot mark files here")
                 try:
-                    reason = could_not("replace_in" if name == folder else "replace", name,
+                    reason = could_not("replace files in" if name == folder else "replace", name,
                                        "marked_" + MARKS[mark]) + said("clear_" + MARKS[mark],
                                                                       file=name)
                     self.refused(before, said("earlier_backup_fixed" if name == BACKUP else

@@ -8,7 +8,7 @@ import termios
 import time
 
 import harness
-from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, MESSAGES, PATCH_SCREEN, PAUSE,
+from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE,
                      REPLACED, SEARCH, TARGET, ScratchFolderTest, could_not, large_target,
                      large_target_holds, main, patched, run, said, sentence, shown,
                      wait_for_temporary_file)
@@ -112,7 +112,7 @@ class ConsoleTextTest(ScratchFolderTest):
             self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
         self.put(TARGET, harness.image())
         os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
-        refused = sentence("could_not", action=MESSAGES["replace"], file=BACKUP,
+        refused = sentence("could_not", action="replace", file=BACKUP,
                            reason="Доступ запрещён")
 
         session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
