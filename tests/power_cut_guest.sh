@@ -52,12 +52,22 @@ look() {
     if [ "$1" = end ]; then
       # Undone as the README says, the next run must patch again and
       # leave only the two files.
-      (cd /s/game && mv VELORAC.EXE.bku VELORAC.EXE && printf 'c\n\n' | /camera-patch >/dev/null)
-      echo "N $name $? $(listing /s/game)" >&3
+      (cd /s/game && mv VELORAC.EXE.bku VELORAC.EXE && printf 'c\n\n' | /camera-patch) >/tmp/next 2>&1
+      echo "N $name $? said:$(tail -c 200 /tmp/next | base64 -w 0) $(listing /s/game)" >&3
     fi
     umount /s
   fi
-  dmsetup remove snap || exit 1
+  settle snap || exit 1
+}
+
+# Removes the device $1; a FUSE driver may hold it a moment after its unmount.
+settle() {
+  tries=0
+  until dmsetup remove "$1" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ $tries -lt 30 ] || return 1
+    sleep 1
+  done
 }
 
 if [ "$1" = look ]; then
@@ -103,8 +113,7 @@ while read -r name driver start size log_start log_size earlier; do
   dmsetup message recorded 0 mark end
   echo "O $name $status $(base64 -w 0 /tmp/out)" >&3
   umount /m
-  # A FUSE driver may hold the device a moment after its unmount.
-  until dmsetup remove recorded 2>/dev/null; do sleep 1; done
+  settle recorded || echo "X $name the recording device stayed busy" >&3
   log_replay /dev/mapper/log /dev/mapper/fresh start end /init look ||
     echo "X $name the replay failed" >&3
   dmsetup remove fresh
