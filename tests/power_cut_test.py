@@ -22,7 +22,7 @@ import tempfile
 import unittest
 
 import harness
-from harness import BACKUP, TARGET, image, main, patched
+from harness import BACKUP, TARGET, image, patched
 from promise import broken_promises
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -204,8 +204,9 @@ class PowerCutTest(unittest.TestCase):
         ntfs3 mounted only by force, what went wrong, the recorded run's
         status, and for FUSE drivers the states between flushes that could
         not be mounted ("repair") and those that broke the promise."""
-        report = {name: dict(seen=0, states=0, broken=0, forced=0, faults=[], status=None, repair=0,
-                             between=0, next="-") for name, _, _ in cases()}
+        report = {name: dict(seen=0, states=0, broken=0, forced=0, faults=[], status=None,
+                             repair=0, between=0, seen_between=set(), next="-")
+                  for name, _, _ in cases()}
         file_system = {name: fs for name, fs, _ in cases()}
         outs = {}
         for line in lines:
@@ -233,6 +234,7 @@ class PowerCutTest(unittest.TestCase):
                 if file_system[name] in FUSE and what == "write":
                     entry["repair"] += how == "unmountable"
                     entry["between"] += bool(faults) and how != "unmountable"
+                    entry["seen_between"].update(faults)
                     continue
                 entry["states"] += 1
                 entry["forced"] += how == "forced"
@@ -246,10 +248,10 @@ class PowerCutTest(unittest.TestCase):
                                                    BACKUP: self.original}
                 report[name]["next"] = "ok" if kept else "FAILED"
                 if not kept:
-                    said = base64.b64decode(out.removeprefix("said:")).decode(errors="replace").strip()
+                    said = base64.b64decode(out.removeprefix("said:")).decode(errors="replace")
                     report[name]["faults"].append(
                         f"undone, the next run ended with status {status}, leaving "
-                        f"{sorted(after)}, and said: ...{said}")
+                        f"{sorted(after)}, and said: ...{said.strip()}")
             elif kind == "X":
                 report[name]["faults"].append(rest[0])
         done = {line.split(" ")[1] for line in lines if line.startswith("C ")}
@@ -265,6 +267,9 @@ class PowerCutTest(unittest.TestCase):
                   f"{r['next']:8}" +
                   (f" | {r['repair']:28} {r['between']:6}" if name.split("+")[0] in FUSE else ""),
                   file=sys.stderr)
+            if r["seen_between"]:
+                print(f"{'':15} between flushes: {'; '.join(sorted(r['seen_between']))}",
+                      file=sys.stderr)
         self.assertIn("ALL", lines, "the guest did not finish; its console ended with:\n" +
                       self.console)
         for name, r in report.items():
@@ -278,4 +283,6 @@ class PowerCutTest(unittest.TestCase):
 
 if __name__ == "__main__":
     REPLAYER = os.path.abspath(sys.argv.pop())
-    main()
+    # A skip tells ctest so (77), rather than passing.
+    result = unittest.main(argv=harness.configure(sys.argv), exit=False).result
+    sys.exit(1 if not result.wasSuccessful() else 77 if result.skipped else 0)
