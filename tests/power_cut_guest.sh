@@ -52,7 +52,7 @@ look() {
     if [ "$1" = end ]; then
       # Undone as the README says, the next run must patch again and
       # leave only the two files.
-      (cd /s/game && mv VELORAC.EXE.bku VELORAC.EXE && printf 'c\n\n' | /camera-patch) \
+      (cd /s/game && mv -f VELORAC.EXE.bku VELORAC.EXE && printf 'c\n\n' | /camera-patch) \
         >/tmp/next 2>&1
       echo "N $name $? said:$(tail -c 200 /tmp/next | base64 -w 0) $(listing /s/game)" >&3
     fi
@@ -87,9 +87,11 @@ for module in $(cat /modules/order); do
   insmod "/modules/$module" || echo "insmod $module failed"
 done
 exec 3>/dev/ttyS1
+# Nothing may stop to ask (mv on a file system gone read-only would).
+exec </dev/null
 
 # name driver data_start size log_start log_size earlier, in 512-byte sectors
-while read -r name driver start size log_start log_size earlier <&4; do
+while read -r name driver start size log_start log_size earlier; do
   echo "name=$name driver=$driver size=$size" >/tmp/case
   # Nothing of a case before, damaged or not, carries into this one.
   dmsetup remove_all
@@ -121,7 +123,7 @@ while read -r name driver start size log_start log_size earlier <&4; do
   dmsetup remove log
   dmsetup remove data
   echo "C $name" >&3
-done 4</cases
+done </cases
 echo "ALL" >&3
 sync
 reboot -f
