@@ -23,6 +23,9 @@ else
     ntfs-3g exfat-fuse exfatprogs     # file systems shared with Windows, mounted in the tests
     fusefat dosfstools xfsprogs btrfs-progs
     lintian                           # checks the .deb against Debian's rules
+    qemu-system-x86 busybox-static    # the power-cut test's virtual machine: its machine, its
+    dmsetup kmod e2fsprogs            # shell and tools, the devices and modules of its kernel,
+                                      # and ext4 for it to record on
   )
 fi
 packages+=("$@")
@@ -54,9 +57,17 @@ add_wine32_dlls() {
   fi
 }
 
+# The power-cut test boots Debian's 6.12 kernel, fetched into a cache.
+add_guest_kernel() {
+  if ! $demo; then
+    bash "$(dirname "$0")/guest-kernel.sh" >/dev/null
+  fi
+}
+
 if ((${#missing[@]} == 0)); then
   add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
   add_wine32_dlls
+  add_guest_kernel
   exit 0
 fi
 
@@ -68,3 +79,4 @@ export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"
 add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
 add_wine32_dlls
+add_guest_kernel

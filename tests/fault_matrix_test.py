@@ -117,8 +117,9 @@ def linux_only(test):
 def power_cut_faults(folder, log):
     """What in a clean patch's calls breaks the order that makes a power cut
     safe: each file renamed onto the backup or the target is synced after its
-    last write and before its rename, and the folder is synced between the
-    two renames and again after the last."""
+    last write and before its rename, and again under its new name after it
+    (on FAT only that writes the size into the entry the rename made), and
+    the folder is synced between the two renames and again after the last."""
     here = os.path.realpath(folder)
 
     def at(name, file):
@@ -139,6 +140,9 @@ def power_cut_faults(folder, log):
             faults.append(f"the new {to} is not synced between its last write and its rename")
     folder_syncs = at("fsync", here)
     (backup_at, _, _), (target_at, _, _) = renames
+    for to, since, until in ((BACKUP, backup_at, target_at), (TARGET, target_at, len(log))):
+        if not any(since < i < until for i in at("fsync", os.path.join(here, to))):
+            faults.append(f"{to} is not synced under its new name after its rename")
     if not any(backup_at < i < target_at for i in folder_syncs):
         faults.append("the folder is not synced between the two renames")
     if not any(i > target_at for i in folder_syncs):
