@@ -14,7 +14,8 @@ import sys
 import tempfile
 
 import harness
-from harness import BACKUP, TARGET, ScratchFolderTest, main, patched, run, strace
+from harness import (BACKUP, EARLIER_BACKUP, TARGET, ScratchFolderTest, main, patched, run,
+                     strace)
 from promise import broken_promises
 
 # The error each kind of call fails with: what a full disk, a failing disk or
@@ -40,7 +41,6 @@ HALF_DONE = (UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2)
 # A call's name, then its first argument's descriptor and the file that is
 # (strace -y), if it starts with one, then the rest.
 CALL = re.compile(r"^(\w+)\((?:(\d+)<([^>]*)>)?(.*)$")
-EARLIER_BACKUP = b"an earlier backup, from another version of the game"
 
 
 def errors_of(name):

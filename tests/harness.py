@@ -16,12 +16,13 @@ import tempfile
 import time
 import unittest
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 SEARCH = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x14])
 REPLACED = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64])
 TARGET = "VELORAC.EXE"
 BACKUP = "VELORAC.EXE.bku"
+EARLIER_BACKUP = b"an earlier backup, from another version of the game"
 
 # The screens, in code page 437.
 BANNER = b"".join([

@@ -23,10 +23,9 @@ import tempfile
 import unittest
 
 import harness
-from harness import BACKUP, TARGET, image, patched
+from harness import BACKUP, EARLIER_BACKUP as EARLIER, ROOT, TARGET, image, patched
 from promise import broken_promises
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REPLAYER = None
 # name: (the kernel's driver, how to make it, size in MiB).
 FILE_SYSTEMS = {
@@ -47,7 +46,6 @@ FUSE = ("ntfs-3g", "exfat-fuse")
 MODULES = ["virtio_blk", "dm_log_writes", "dm_snapshot", "ext4", "xfs", "btrfs", "vfat", "exfat",
            "ntfs3", "nls_cp437", "nls_ascii", "nls_utf8"]
 LOG_MIB = 128
-EARLIER = b"an earlier backup, from another version of the game"
 TEMPORARY = re.compile(r"^VELORAC\.EXE(\.bku)?\.tmp-[0-9a-f]{8}$")
 # Under TCG on a busy two-core machine the guest took about 3 minutes.
 GUEST_SECONDS = 1500
