@@ -49,13 +49,13 @@ def errors_of(name):
     return (ERRORS[name],)
 
 
-def traced_patch(folder):
+def traced_patch(folder, expected=0):
     """A clean patch's calls, as (name, descriptor, its file, the rest of
     the arguments)."""
     with tempfile.NamedTemporaryFile(mode="r") as log:
         status, _ = run(folder, b"c\n\n", wrapper=["strace", "-qq", "-y", "-o", log.name, "-e",
                                                    "trace=" + ",".join(ERRORS)])
-        assert status == 0, "the clean run failed"
+        assert status == expected, "the clean run failed"
         return [match.groups() for match in map(CALL.match, log) if match]
 
 
@@ -156,12 +156,12 @@ class FaultMatrixTest(ScratchFolderTest):
         self.runs = 0
         self.kept = 0
 
-    def prepare(self, earlier_backup):
+    def prepare(self, earlier_backup, files=None):
+        """The game and `earlier_backup`, or else exactly `files`."""
         for name in os.listdir(self.folder):
             os.remove(self.path(name))
-        self.put(TARGET, self.original)
-        if earlier_backup is not None:
-            self.put(BACKUP, earlier_backup)
+        for name, data in (files or self.before(earlier_backup)).items():
+            self.put(name, data)
 
     def check_promise(self, earlier_backup, status, out, ended, target_may_be_gone=False):
         self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
@@ -218,10 +218,13 @@ class FaultMatrixTest(ScratchFolderTest):
             self.assertEqual(status, 1)
             self.assertEqual((after[TARGET], after[BACKUP]), (before, self.original))
 
-    def points_to_fail(self, earlier_backup):
-        self.prepare(earlier_backup)
+    def points_to_fail(self, earlier_backup, files=None):
+        self.prepare(earlier_backup, files)
         if harness.WINDOWS:
             points = windows_calls(self.folder)
+        elif files:
+            points = patch_calls(traced_patch(self.folder, int(patched(files[BACKUP]) ==
+                                                                 files[BACKUP])))
         else:
             log = traced_patch(self.folder)
             self.assertEqual(power_cut_faults(self.folder, log), [])
@@ -298,21 +301,29 @@ class FaultMatrixTest(ScratchFolderTest):
 
     @linux_only
     def test_an_interruption_at_every_call_leaves_the_folder_whole(self):
-        """Ctrl-C, a closed terminal or a polite kill, delivered at each call:
-        the program dies of it, leaving the folder as it was or fully patched,
-        and never a temporary file; a patch it finished first is told."""
-        signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
-        for earlier_backup in (None, EARLIER_BACKUP):
-            for i, (name, nth) in enumerate(self.points_to_fail(earlier_backup)):
+        """Ctrl-C, Ctrl-\\, a closed terminal or a polite kill, delivered at
+        each call: the program dies of it, leaving the folder as it was or
+        fully patched, and never a temporary file; a patch it finished first
+        is told. The same where only the backup is left: the game is put back
+        from it, whatever comes, and then patched, or refused at the gate."""
+        signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
+        counts = []
+        for files in (self.before(None), self.before(EARLIER_BACKUP),
+                      {BACKUP: self.original}, {BACKUP: patched(self.original)}):
+            points = self.points_to_fail(None, files if TARGET not in files else None)
+            counts.append(len(points))
+            for i, (name, nth) in enumerate(points):
                 sent = signals[i % len(signals)]
-                with self.subTest(call=name, nth=nth, signal=sent.name):
-                    self.prepare(earlier_backup)
+                with self.subTest(call=name, nth=nth, signal=sent.name, files=sorted(files)):
+                    self.prepare(None, files)
                     inject = f"inject={name}:signal={sent.name}:when={nth}"
                     status, out = run(self.folder, b"c\n\n",
                                       wrapper=["strace", "-qq", "-o", "/dev/null", "-e", inject])
-                    self.assertEqual(status, -sent)
-                    self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(),
-                                                     status, out, "interrupted"), [])
+                    self.assertEqual(status, -sent, f"output ending {out[-300:]!r}")
+                    self.assertEqual(broken_promises(files, self.contents(), status, out,
+                                                     "interrupted"), [])
+        print(f"\ninterrupted at each of {counts} calls: clean patch without and with an earlier "
+              "backup; only the backup, then patched or refused", file=sys.stderr)
 
 
 if __name__ == "__main__":
