@@ -106,7 +106,8 @@ bool fail(io_error& error, const std::string& action, const std::string& file) {
 }
 
 // Makes `call` again while someone else holds the file, while the run's
-// allowance, less what is `kept` for later, lasts. When it fails,
+// allowance lasts. A check before the renames keeps `kept` of it for them,
+// and gives up when the player interrupts the patch. When it fails,
 // GetLastError tells why.
 template <typename Call>
 bool retrying_while_busy(Call call, DWORD kept = 0) {
@@ -115,7 +116,7 @@ bool retrying_while_busy(Call call, DWORD kept = 0) {
   while (!call()) {
     const DWORD code = GetLastError();
     const DWORD spent = GetTickCount() - started;
-    if (!is_busy(code) || should_give_up() ||
+    if (!is_busy(code) || (kept > 0 && should_give_up()) ||
         waited_ms + spent + busy_pause_ms > waiting_allowance_ms - kept) {
       waited_ms += spent;
       SetLastError(code);
@@ -448,7 +449,7 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
       const bool back =
           retrying_while_busy([&] { return MoveFileExW(aside.c_str(), wide_to.c_str(), 0) != 0; });
       if (!back) {
-        DeleteFileW(aside.c_str());
+        retrying_while_busy([&] { return DeleteFileW(aside.c_str()) != 0; });
       }
       SetLastError(code);
       fail(error, tried::replace, to);
@@ -509,8 +510,9 @@ bool sync_renamed(const std::string& name, io_error& error) {
 
 void remove_quietly(const std::string& name) {
   std::wstring wide;
+  // A scanner looks at our temporary files as soon as they are closed.
   if (to_wide(name, wide)) {
-    DeleteFileW(wide.c_str());
+    retrying_while_busy([&] { return DeleteFileW(wide.c_str()) != 0; });
   }
 }
 

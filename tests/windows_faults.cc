@@ -41,6 +41,7 @@ struct plan {
   HANDLE trace = INVALID_HANDLE_VALUE;
   std::map<std::string, unsigned> made;
   PHANDLER_ROUTINE handler = nullptr;
+  bool closed = false;
   DWORD closed_at = 0;
   LONG end_traced = 0;
 };
@@ -93,7 +94,7 @@ void trace_line(plan& planned, const char* format, const char* name, unsigned nu
 // After a close, however the process ends: how long it took, once.
 void trace_end_after_close() {
   plan& planned = the_plan();
-  if (planned.closed_at != 0 && InterlockedExchange(&planned.end_traced, 1) == 0) {
+  if (planned.closed && InterlockedExchange(&planned.end_traced, 1) == 0) {
     trace_line(planned, "%s %u\n", "closed", GetTickCount() - planned.closed_at);
   }
 }
@@ -105,8 +106,6 @@ DWORD WINAPI call_handler(LPVOID) {
 
 DWORD WINAPI close_window(LPVOID) {
   plan& planned = the_plan();
-  planned.closed_at = GetTickCount() | 1;
-  std::atexit(trace_end_after_close);
   // Without a handler of the program's own, the system's ends it at once.
   const HANDLE handling = planned.handler != nullptr
                               ? CreateThread(nullptr, 0, call_handler, nullptr, 0, nullptr)
@@ -131,6 +130,9 @@ bool fails(const char* call, DWORD& error) {
         TerminateProcess(GetCurrentProcess(), ended_status);
       }
       if (planned_fault.close_window) {
+        planned.closed_at = GetTickCount();
+        planned.closed = true;
+        std::atexit(trace_end_after_close);
         CloseHandle(CreateThread(nullptr, 0, close_window, nullptr, 0, nullptr));
         return false;
       }

@@ -154,6 +154,14 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                                             NOTHING_CHANGED + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
+        # A folder in the backup's place is told as one, not as a matter of rights.
+        os.remove(self.path(BACKUP))
+        os.mkdir(self.path(BACKUP))
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual((status, out), (1, shown(
+            PATCH_SCREEN + EARLIER_BACKUP + b'  [i] Could not replace "VELORAC.EXE.bku": it is a '
+            b'folder.\n' + NOTHING_CHANGED + PAUSE)))
+        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
 
     def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
         # Wine refuses what Linux refuses; an immutable folder refuses even root.
