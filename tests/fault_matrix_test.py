@@ -294,8 +294,9 @@ class FaultMatrixTest(ScratchFolderTest):
                 self.prepare(earlier_backup)
                 calls = windows_calls(self.folder, half_done)
                 later = calls[calls.index(replaces[0]) + 1:]
-                renames = [(name, nth, ACCESS_DENIED) for name, nth in later
-                           if name == "MoveFileExW"][:2]
+                # The rename back (after 1177) and the plain rename after it.
+                first = next(nth for name, nth in later if name == "MoveFileExW")
+                renames = [("MoveFileExW", nth, ACCESS_DENIED) for nth in (first, first + 1)]
                 for plan in (half_done, half_done + renames):
                     if plan != half_done:
                         self.prepare(earlier_backup)

@@ -43,6 +43,7 @@ struct plan {
   PHANDLER_ROUTINE handler = nullptr;
   bool closed = false;
   DWORD closed_at = 0;
+  HANDLE delivered = nullptr;
   LONG end_traced = 0;
 };
 
@@ -104,14 +105,19 @@ DWORD WINAPI call_handler(LPVOID) {
   return 0;
 }
 
+// How long a handler that has not returned is given to take note of the
+// event before the call that closed the window goes on.
+constexpr DWORD noting_ms = 100;
+
 DWORD WINAPI close_window(LPVOID) {
   plan& planned = the_plan();
   // Without a handler of the program's own, the system's ends it at once.
   const HANDLE handling = planned.handler != nullptr
                               ? CreateThread(nullptr, 0, call_handler, nullptr, 0, nullptr)
                               : nullptr;
-  if (handling != nullptr) {
-    WaitForSingleObject(handling, close_allowance_ms);
+  if (handling != nullptr && WaitForSingleObject(handling, noting_ms) == WAIT_TIMEOUT) {
+    SetEvent(planned.delivered);
+    WaitForSingleObject(handling, close_allowance_ms - noting_ms);
   }
   trace_end_after_close();
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
@@ -133,7 +139,11 @@ bool fails(const char* call, DWORD& error) {
         planned.closed_at = GetTickCount();
         planned.closed = true;
         std::atexit(trace_end_after_close);
+        // Windows delivers the event on its own time; waiting for the
+        // handler to have it makes each run close at the same step.
+        planned.delivered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         CloseHandle(CreateThread(nullptr, 0, close_window, nullptr, 0, nullptr));
+        WaitForSingleObject(planned.delivered, INFINITE);
         return false;
       }
       error = planned_fault.error;
