@@ -339,9 +339,11 @@ class FaultMatrixTest(ScratchFolderTest):
         from it, whatever comes, and then patched, or refused at the gate."""
         signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
         counts = []
-        for files in (self.before(None), self.before(EARLIER_BACKUP),
-                      {BACKUP: self.original}, {BACKUP: patched(self.original)}):
-            points = self.points_to_fail(None, files if TARGET not in files else None)
+        for earlier_backup, only_backup in ((None, None), (EARLIER_BACKUP, None),
+                                            (None, self.original),
+                                            (None, patched(self.original))):
+            files = {BACKUP: only_backup} if only_backup else self.before(earlier_backup)
+            points = self.points_to_fail(earlier_backup, files if only_backup else None)
             counts.append(len(points))
             for i, (name, nth) in enumerate(points):
                 sent = signals[i % len(signals)]
