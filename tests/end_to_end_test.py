@@ -6,9 +6,9 @@ import stat
 import subprocess
 import time
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, MISSING, NOT_FOUND, PAUSE,
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, LOOKING, MENU, NOT_FOUND, PAUSE,
                      SEARCH, REPLACED, TARGET, ScratchFolderTest, image, main,
-                     patched, run, shown)
+                     missing, patched, run, shown)
 import harness
 
 MENU_SCREEN = BANNER + MENU
@@ -105,7 +105,7 @@ class PatchTest(ScratchFolderTest):
     def test_missing_target(self):
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 0)
-        self.assertEqual(out, shown(MENU_SCREEN + BANNER + MISSING))
+        self.assertEqual(out, shown(MENU_SCREEN + BANNER + missing(self.folder)))
         self.assertEqual(self.contents(), {})
 
         # Only a backup, as a run ended half way leaves it: the game is put

@@ -15,7 +15,6 @@ TARGET = "VELORAC.EXE"
 BACKUP = "VELORAC.EXE.bku"
 
 PAUSE = b"  [i] Press <ENTER> to exit."
-MISSING = b'  \n  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n' + PAUSE
 LOOKING = b'  \n  [i] Highway patrol looking for speeding bytes in "VELORAC.EXE"\n'
 NOT_FOUND = (b"  [i] Dispatch, the bytes could not be found!\n"
              b"  [i] 10-4. Please restore backup EXE and try again.\n" + PAUSE)
@@ -47,6 +46,13 @@ def configure(argv):
 
 def main():
     unittest.main(argv=configure(sys.argv))
+
+
+def missing(folder):
+    """What a run in `folder`, where there is no game, says: the folder in full."""
+    full = "Z:" + folder.replace("/", "\\") if WINDOWS else os.path.realpath(folder)
+    return (b'  \n  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n'
+            b'  [i] Highway patrol looked for it in "' + full.encode() + b'".\n' + PAUSE)
 
 
 def shown(text):

@@ -122,8 +122,11 @@ class ConsoleTextTest(ScratchFolderTest):
         if not has_locale("ru_RU.UTF-8"):
             self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
         self.put(TARGET, harness.image())
-        os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
-        refused = "Could not replace \"VELORAC.EXE.bku\": Доступ запрещён."
+        # A folder that refuses new files: immutable, which refuses even root.
+        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("chattr +i is not allowed here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
+        refused = "\": Доступ запрещён."
 
         session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
         session.type(b"c\r")
@@ -131,7 +134,8 @@ class ConsoleTextTest(ScratchFolderTest):
         session.type(b"\r")
         session.finish()
         screen = session.screen.replace(b"\x1b[?25h\x1b[?25l", b"")
-        self.assertTrue(refused.encode() in screen, screen[-400:])
+        # The folder's name is long, and the console wraps the line.
+        self.assertTrue(refused.encode() in screen.replace(b"\r\r\n", b""), screen[-400:])
 
         # Redirected, the text stays code page 437, and letters it lacks are
         # marked as missing.
@@ -154,6 +158,14 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                                             NOTHING_CHANGED + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
+        # A folder in the backup's place is told as one, not as a matter of rights.
+        os.remove(self.path(BACKUP))
+        os.mkdir(self.path(BACKUP))
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual((status, out), (1, shown(
+            PATCH_SCREEN + EARLIER_BACKUP + b'  [i] Could not replace "VELORAC.EXE.bku": it is a '
+            b'folder.\n' + NOTHING_CHANGED + PAUSE)))
+        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
 
     def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
         # Wine refuses what Linux refuses; an immutable folder refuses even root.
