@@ -23,18 +23,3 @@ void console_flush();
 // Writes text the program did not write itself, given as UTF-8: the system's
 // reasons and names found in the file system, in whatever script they are.
 void console_write_unicode(std::string_view utf8);
-
-// While a patch is writing, an interruption (Ctrl-C, SIGTERM, SIGHUP; on
-// Windows also Ctrl-Break and closing the console window) is recorded
-// instead of ending the program at once, so the patch can stop where it can
-// clean up after itself.
-void hold_interruptions();
-
-// True once an interruption has come while they were held.
-bool interruption_pending();
-
-// Ends the program as the recorded interruption would have ended it.
-[[noreturn]] void end_interrupted();
-
-// Stops holding interruptions; one that came meanwhile ends the program now.
-void release_interruptions();

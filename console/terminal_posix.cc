@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "console/interruptions.hpp"
 #include "console/terminal.hpp"
 
 namespace {
@@ -54,8 +55,7 @@ void restore_colours_at_exit() {
 constexpr int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 bool colours_set = false;
-volatile sig_atomic_t holding = 0;
-volatile sig_atomic_t held_signal = 0;
+bool handler_installed = false;
 
 // Dies of `signal_number` as if it had never been caught, giving the shell
 // its colours back first.
@@ -75,19 +75,18 @@ volatile sig_atomic_t held_signal = 0;
 }
 
 // Interrupted at a prompt (Ctrl-C, a closed window): die of the same signal,
-// so the caller sees what happened. During a patch the signal is only noted,
-// and the patch stops where it can clean up after itself.
+// so the caller sees what happened. During a patch the signal is only noted.
 void on_stopping_signal(int signal_number) {
-  if (holding) {
-    if (held_signal == 0) {
-      held_signal = signal_number;
-    }
-    return;
+  if (!note_interruption(signal_number)) {
+    die_of(signal_number);
   }
-  die_of(signal_number);
 }
 
 void catch_stopping_signals() {
+  if (handler_installed) {
+    return;
+  }
+  handler_installed = true;
   for (int signal_number : stopping_signals) {
     struct sigaction old;
     // A signal the caller chose to ignore (nohup, a background job) stays ignored.
@@ -150,23 +149,9 @@ void console_flush() { fflush(stdout); }
 
 void console_write_unicode(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
 
-void hold_interruptions() {
-  if (!colours_set) {
-    catch_stopping_signals();
-  }
-  holding = 1;
-}
+void install_interruption_handler() { catch_stopping_signals(); }
 
-bool interruption_pending() { return held_signal != 0; }
-
-void end_interrupted() {
+void end_as_interrupted(int how) {
   fflush(stdout);
-  die_of(held_signal != 0 ? held_signal : SIGINT);
-}
-
-void release_interruptions() {
-  holding = 0;
-  if (held_signal != 0) {
-    end_interrupted();
-  }
+  die_of(how);
 }

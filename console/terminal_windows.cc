@@ -9,9 +9,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <string>
 
+#include "console/interruptions.hpp"
 #include "console/terminal.hpp"
 
 namespace {
@@ -62,32 +62,19 @@ void write_bytes(std::string_view text) {
 }
 
 // Interruptions, as the console reports them: on a thread of their own,
-// while the program goes on. The lock keeps a report and the patch's
-// release of them from crossing. A critical section, as Windows XP has no
-// lighter lock; it is made ready at start, before a patch can hold or
-// release interruptions, and before the handler can run.
-CRITICAL_SECTION interruption_lock;
+// while the program goes on.
 bool handler_installed = false;
-bool holding = false;
-std::atomic<bool> pending{false};
 
-BOOL WINAPI on_interruption(DWORD event) {
-  (void)event;
-  EnterCriticalSection(&interruption_lock);
-  const bool held = holding;
-  if (held) {
-    pending = true;
-  }
-  LeaveCriticalSection(&interruption_lock);
-  if (!held) {
+BOOL WINAPI on_console_event(DWORD event) {
+  if (!note_interruption(static_cast<int>(event))) {
     // Not in a patch: the system's own handling ends the program at once.
     return FALSE;
   }
-  // The patch sees the report between steps and ends the process itself,
-  // once its files are in order. Returning would let the system end it
-  // first when the window is being closed, so this thread waits for that
-  // end; the system still ends the process about five seconds after a
-  // close, which the patch's clean-up fits well within.
+  // The patch ends the process itself once its files are in order.
+  // Returning would let the system end it first when the window is being
+  // closed, so this thread waits for that end; the system still ends the
+  // process five seconds after a close, which the patch's longest finish
+  // is kept within.
   Sleep(INFINITE);
   return TRUE;
 }
@@ -95,7 +82,6 @@ BOOL WINAPI on_interruption(DWORD event) {
 }  // namespace
 
 void start_console() {
-  InitializeCriticalSection(&interruption_lock);
   output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   is_console =
@@ -151,27 +137,15 @@ void console_write_unicode(std::string_view utf8) {
   }
 }
 
-void hold_interruptions() {
+void install_interruption_handler() {
   if (!handler_installed) {
     // Without the handler an interruption still ends the program at once, as
     // it always did; nothing to tell the player.
-    handler_installed = SetConsoleCtrlHandler(on_interruption, TRUE) != 0;
+    handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   }
-  EnterCriticalSection(&interruption_lock);
-  holding = true;
-  LeaveCriticalSection(&interruption_lock);
 }
 
-bool interruption_pending() { return pending; }
-
-void end_interrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
-
-void release_interruptions() {
-  EnterCriticalSection(&interruption_lock);
-  holding = false;
-  const bool came = pending;
-  LeaveCriticalSection(&interruption_lock);
-  if (came) {
-    end_interrupted();
-  }
+void end_as_interrupted(int) {
+  fflush(stdout);
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }

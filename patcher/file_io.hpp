@@ -114,6 +114,10 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
 // no error.
 bool sync_renamed(const std::string& name, io_error& error);
 
+// The full name of the folder that holds `name`, for the player: "." says
+// nothing. `name`'s own folder part when the full one cannot be had.
+std::string full_folder_of(const std::string& name);
+
 // Lists the names in the folder of `name` (without "." and ".."), as UTF-8.
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error);
 

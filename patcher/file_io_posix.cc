@@ -37,18 +37,6 @@ bool fail(io_error& error, const std::string& action, const std::string& file) {
 
 int descriptor(const open_file& file) { return static_cast<int>(file.native); }
 
-// The folder's full name, for the player: "." says nothing.
-std::string full_folder_of(const std::string& name) {
-  const std::string folder = folder_of(name);
-  char* full = realpath(folder.c_str(), nullptr);
-  if (full == nullptr) {
-    return folder;
-  }
-  std::string result = full;
-  free(full);
-  return result;
-}
-
 // As fail, naming the folder of `name` in full. The reason is read first:
 // finding the folder's name makes calls of its own, which may change errno.
 bool fail_in_folder(io_error& error, const char* action, const std::string& name) {
@@ -106,6 +94,17 @@ bool unsupported_here(int code) {
 }
 
 }  // namespace
+
+std::string full_folder_of(const std::string& name) {
+  const std::string folder = folder_of(name);
+  char* full = realpath(folder.c_str(), nullptr);
+  if (full == nullptr) {
+    return folder;
+  }
+  std::string result = full;
+  free(full);
+  return result;
+}
 
 bool is_open(const open_file& file) { return file.native >= 0; }
 

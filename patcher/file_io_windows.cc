@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/interruptions.hpp"
 #include "patcher/file_io.hpp"
 #include "patcher/file_names.hpp"
 #include "patcher/messages.hpp"
@@ -26,13 +27,16 @@ constexpr char separators[] = "\\/";
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
 
 // A virus scanner opens each file that was just closed, for a moment, and a
-// call that meets it is tried again. All the waiting of one run together
-// stays under the budget: closing the console window gives the program five
-// seconds, and the renames must finish, or stop with the folder whole, well
-// inside them.
+// call that meets it is tried again every 0.1 s. All the waiting of one run
+// shares one allowance, measured by the clock, failed tries included:
+// closing the console window gives the program five seconds, and once the
+// renames have begun they must finish inside them, putting the game back if
+// need be. The checks made before the renames may use only what is not kept
+// for those, and stop waiting at once when the player interrupts the patch.
 constexpr DWORD busy_pause_ms = 100;
-constexpr DWORD busy_budget_ms = 1500;
-DWORD busy_waited_ms = 0;
+constexpr DWORD waiting_allowance_ms = 2500;
+constexpr DWORD kept_for_finishing_ms = 1500;
+DWORD waited_ms = 0;
 
 // A lone surrogate has no UTF-8 form. XP's WideCharToMultiByte knows no
 // WC_ERR_INVALID_CHARS, so the check is ours.
@@ -101,18 +105,28 @@ bool fail(io_error& error, const std::string& action, const std::string& file) {
   return false;
 }
 
-// Makes `call` again while someone else holds the file, until the run's
-// waiting is used up. When it fails, GetLastError tells why.
+// Makes `call` again while someone else holds the file, while the run's
+// allowance lasts. A check before the renames keeps `kept` of it for them,
+// and gives up when the player interrupts the patch. When it fails,
+// GetLastError tells why.
 template <typename Call>
-bool retrying_while_busy(Call call) {
+bool retrying_while_busy(Call call, DWORD kept = 0) {
+  const DWORD started = GetTickCount();
+  bool waited = false;
   while (!call()) {
     const DWORD code = GetLastError();
-    if (!is_busy(code) || busy_waited_ms + busy_pause_ms > busy_budget_ms) {
+    const DWORD spent = GetTickCount() - started;
+    if (!is_busy(code) || (kept > 0 && should_give_up()) ||
+        waited_ms + spent + busy_pause_ms > waiting_allowance_ms - kept) {
+      waited_ms += spent;
       SetLastError(code);
       return false;
     }
     Sleep(busy_pause_ms);
-    busy_waited_ms += busy_pause_ms;
+    waited = true;
+  }
+  if (waited) {
+    waited_ms += GetTickCount() - started;
   }
   return true;
 }
@@ -149,18 +163,6 @@ bool to_full_wide(const std::string& name, std::wstring& full) {
   return true;
 }
 
-// The full name of the folder that holds `name`, for the player: "." says nothing.
-std::string full_folder_of(const std::string& name) {
-  std::wstring full;
-  std::string folder;
-  const std::string relative = folder_of(name, separators);
-  if (!to_full_wide(relative, full) ||
-      !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
-    return relative;
-  }
-  return folder;
-}
-
 HANDLE handle_of(const open_file& file) { return reinterpret_cast<HANDLE>(file.native); }
 
 void hold(open_file& file, HANDLE handle, const std::string& name) {
@@ -182,14 +184,15 @@ bool unsupported_here(DWORD code) {
   return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
 }
 
-// ReplaceFileW without a name for a backup of its own: it renames `from`
-// over `to` in one step and hands on the attributes, access rules, creation
-// time and short name of `to`. Access rules that cannot be carried over (a
+// ReplaceFileW renames `from` over `to` in one step and hands on the
+// attributes, access rules, creation time and short name of `to`, which it
+// keeps under `aside` meanwhile. Access rules that cannot be carried over (a
 // folder shared from elsewhere) are no reason to fail the patch.
-bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
+bool replace_with_identity(const std::wstring& from, const std::wstring& to,
+                           const std::wstring& aside) {
   // REPLACEFILE_IGNORE_ACL_ERRORS, which the XP headers leave out.
   constexpr DWORD ignore_acl_errors = 0x4;
-  if (ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+  if (ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(),
                    REPLACEFILE_IGNORE_MERGE_ERRORS | ignore_acl_errors, nullptr, nullptr)) {
     return true;
   }
@@ -201,11 +204,34 @@ bool replace_with_identity(const std::wstring& from, const std::wstring& to) {
   }
   // Windows XP knows no such flag and refuses the call; whatever the refusal,
   // one more try without the flag does no harm.
-  return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                      nullptr) != 0;
+  return ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr) != 0;
+}
+
+// A full name beside `name` that nothing has yet, in the form of our
+// temporary files: left behind, it is cleared by the next run.
+bool free_name_beside(const std::string& name, std::wstring& free) {
+  const std::uint64_t seed = temporary_seed();
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    if (to_full_wide(temporary_name(name, seed, attempt), free) && !exists(free)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
+
+std::string full_folder_of(const std::string& name) {
+  std::wstring full;
+  std::string folder;
+  const std::string relative = folder_of(name, separators);
+  if (!to_full_wide(relative, full) ||
+      !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
+    return relative;
+  }
+  return folder;
+}
 
 bool is_open(const open_file& file) { return handle_of(file) != INVALID_HANDLE_VALUE; }
 
@@ -368,6 +394,11 @@ bool check_replaceable(const std::string& name, io_error& error) {
     }
     return fail(error, tried::examine, name);
   }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    // Asking for it to ourselves would be refused as access denied, which
+    // reads as a matter of rights.
+    return fail_with(error, tried::replace, name, messages::common::is_folder);
+  }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     fail_with(error, tried::replace, name, text::marked_read_only);
     error.advice = fill(text::untick_read_only, {{"file", name}});
@@ -377,11 +408,13 @@ bool check_replaceable(const std::string& name, io_error& error) {
   // or an editor. Asking for the file to ourselves is refused while anyone
   // holds it, and so is a file our account may not change.
   HANDLE handle = INVALID_HANDLE_VALUE;
-  if (!retrying_while_busy([&] {
-        handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle != INVALID_HANDLE_VALUE;
-      })) {
+  if (!retrying_while_busy(
+          [&] {
+            handle = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            return handle != INVALID_HANDLE_VALUE;
+          },
+          kept_for_finishing_ms)) {
     const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
     fail(error, tried::replace, name);
     if (denied) {
@@ -400,23 +433,40 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
     fail(error, tried::replace, to);
     return replace_result::unchanged;
   }
-  if (keep_identity && exists(wide_to)) {
-    if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to); })) {
+  std::wstring aside;
+  if (keep_identity && exists(wide_to) && free_name_beside(to, aside)) {
+    if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to, aside); })) {
+      // The old file has served its turn; one a failure leaves there is
+      // cleared by the next run.
+      retrying_while_busy([&] { return DeleteFileW(aside.c_str()) != 0; });
       return replace_result::replaced;
     }
     const DWORD code = GetLastError();
-    // Its partial failures take `to` away and leave `from` under its own name.
-    const bool gone = code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
-                      code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || !exists(wide_to);
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      // The replacement keeps its own name, and the old file stands under
+      // `aside`: back under its own, it is as it was. Failing that, it goes:
+      // the backup, already on disk, holds the same bytes.
+      const bool back =
+          retrying_while_busy([&] { return MoveFileExW(aside.c_str(), wide_to.c_str(), 0) != 0; });
+      if (!back) {
+        retrying_while_busy([&] { return DeleteFileW(aside.c_str()) != 0; });
+      }
+      SetLastError(code);
+      fail(error, tried::replace, to);
+      return back ? replace_result::unchanged : replace_result::target_gone;
+    }
+    const bool gone = !exists(wide_to);
     SetLastError(code);
     if (gone || is_busy(code)) {
       fail(error, tried::replace, to);
       return gone ? replace_result::target_gone : replace_result::unchanged;
     }
-    // Any other refusal leaves both files where they were. Some file systems
-    // (FAT drives, some network shares) cannot do what ReplaceFileW asks of
-    // them, and say so with access denied: a plain rename still puts the
-    // file in place, only without the old file's identity.
+    // Any other refusal leaves both files under their own names: with a name
+    // given for the old file, that is what ERROR_UNABLE_TO_MOVE_REPLACEMENT
+    // means too. Some file systems (FAT drives, some network shares) cannot
+    // do what ReplaceFileW asks of them, and say so with access denied: a
+    // plain rename still puts the file in place, only without the old
+    // file's identity.
   }
   // Write-through makes the call wait for the disk only when the move is a
   // copy and a delete (another drive); sync_renamed does what little more
@@ -460,8 +510,9 @@ bool sync_renamed(const std::string& name, io_error& error) {
 
 void remove_quietly(const std::string& name) {
   std::wstring wide;
+  // A scanner looks at our temporary files as soon as they are closed.
   if (to_wide(name, wide)) {
-    DeleteFileW(wide.c_str());
+    retrying_while_busy([&] { return DeleteFileW(wide.c_str()) != 0; });
   }
 }
 

@@ -16,6 +16,7 @@
 namespace messages::common {
 
 inline constexpr char no_target[] = "Umm... Sorry, but file \"{target}\" doesn't exist.";
+inline constexpr char looked_in[] = "Highway patrol looked for it in \"{folder}\".";
 inline constexpr char looking[] = "Highway patrol looking for speeding bytes in \"{target}\"";
 inline constexpr char not_found[] = "Dispatch, the bytes could not be found!";
 inline constexpr char restore_backup[] = "10-4. Please restore backup EXE and try again.";

@@ -1,6 +1,6 @@
 // The file passes: each reads its input once, front to back, in large blocks,
 // and keeps nothing but the blocks and the matcher, whatever the file's size.
-#include "console/terminal.hpp"
+#include "console/interruptions.hpp"
 #include "patcher/matcher.hpp"
 #include "patcher/messages.hpp"
 #include "patcher/patch.hpp"
@@ -14,10 +14,12 @@ constexpr std::size_t block_size = 1 << 20;
 unsigned char input_block[block_size];
 unsigned char output_block[block_size + max_pattern_length];
 
-// An interruption stops a pass between blocks, so a large copy ends within
-// a block of Ctrl-C; the procedure then removes what was written.
+// An interruption the patch may give up for stops a pass between blocks, so
+// a large copy ends within a block of Ctrl-C; the procedure then removes its
+// temporary files, which leaves the folder as it was. A pass the patch must
+// finish (a game put back from its backup) runs to its end.
 bool interrupted(io_error& error) {
-  if (!interruption_pending()) {
+  if (!should_give_up()) {
     return false;
   }
   error.action = messages::unshown::finish;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
 #include "patcher/file_names.hpp"
@@ -29,9 +30,6 @@ struct patch_work {
   std::string target_temporary;
   // Held from before the leftovers are cleared until the folder is settled.
   folder_lock lock;
-  // Set once the backup's rename has begun: from there on the patch is
-  // finished rather than abandoned when the player interrupts it.
-  bool renaming = false;
 };
 
 // Names already taken are tried past; this many in a row means something
@@ -47,14 +45,6 @@ void say(const std::string& line) { console_write_unicode("  [i] " + line + "\n"
 // A sentence about the game's file and its backup, by the names they have.
 std::string about(const char* sentence, const patch_work& work) {
   return fill(sentence, {{"target", work.target}, {"backup", work.backup}});
-}
-
-void say_failure(const io_error& error) {
-  say(fill(text::could_not,
-           {{"action", error.action}, {"file", error.file}, {"reason", error.reason}}));
-  if (!error.advice.empty()) {
-    say(error.advice);
-  }
 }
 
 // Closes every file and removes what was only ever temporary; then, with the
@@ -73,32 +63,49 @@ void let_go(patch_work& work) {
   unlock_folder(work.lock);
 }
 
-// The player asked to stop: the folder is as it was, and the program ends
-// as the interruption would have ended it.
-void end_if_interrupted(patch_work& work) {
-  if (!work.renaming && interruption_pending()) {
-    let_go(work);
-    end_interrupted();
+// Every end of a patch comes through here, whatever the outcome: it lets go
+// of the files and the folder, tells the player `lines`, and releases the
+// interruptions. One the patch gave up for ends the program before the
+// lines: the folder is as it was, and the player asked to stop, not to be
+// told why. One held while the patch was finished ends it after them.
+void end_patch(patch_work& work, const std::vector<std::string>& lines) {
+  let_go(work);
+  if (should_give_up()) {
+    release_interruptions();
+  }
+  for (const std::string& line : lines) {
+    say(line);
+  }
+  console_flush();
+  release_interruptions();
+}
+
+// Between the steps a patch may give up at: an interruption held meanwhile
+// ends the program here, with the folder as it was.
+void give_up_if_asked(patch_work& work) {
+  if (should_give_up()) {
+    end_patch(work, {});
   }
 }
 
-// Ends a patch that cannot go on: lets go of every file, tells the player
-// what happened, why, and what the folder holds now, and ends with the
-// failure status after the pause.
+// Ends a patch that cannot go on: tells the player what happened, why, and
+// what the folder holds now, and ends with the failure status after the
+// pause, which answers an interruption again.
 [[noreturn]] void stop(patch_work& work, const std::string& what, const io_error* error,
                        const std::string& outcome) {
-  // A failure caused by the player's own interruption needs no telling.
-  end_if_interrupted(work);
-  let_go(work);
-  say(what);
+  std::vector<std::string> lines = {what};
   if (error != nullptr) {
-    say_failure(*error);
+    lines.push_back(
+        fill(text::could_not,
+             {{"action", error->action}, {"file", error->file}, {"reason", error->reason}}));
+    if (!error->advice.empty()) {
+      lines.push_back(error->advice);
+    }
   }
   if (!outcome.empty()) {
-    say(outcome);
+    lines.push_back(outcome);
   }
-  // The pause must answer Ctrl-C again; one held until now ends us here.
-  release_interruptions();
+  end_patch(work, lines);
   wait_for_enter();
   std::exit(1);
 }
@@ -349,7 +356,10 @@ int apply_patch(const char* file_name) {
   const bool missing = !find_target(work, error);
   if (missing && !find_backup_of_missing_target(work)) {
     console_write("  \n");
-    say(fill(text::no_target, {{"target", file_name}}));
+    // A player who started the program from a shortcut or another folder
+    // learns where it looked.
+    end_patch(work, {fill(text::no_target, {{"target", file_name}}),
+                     fill(text::looked_in, {{"folder", full_folder_of(work.target)}})});
     wait_for_enter();
     return 1;
   }
@@ -361,12 +371,17 @@ int apply_patch(const char* file_name) {
   }
   take_the_folder(work);
   if (missing) {
-    hold_interruptions();
+    // Once begun, the game is put back even if the player interrupts: given
+    // up half way, it would be missing still.
+    hold_interruptions(on_interruption::finish);
     if (!restore_from_backup(work, error)) {
       stop(work, about(text::missing_not_put_back, work), &error,
            about(text::copy_backup_back, work));
     }
     say(about(text::missing_put_back, work));
+    // The folder is whole again: from here on the patch may be given up.
+    hold_interruptions(on_interruption::abandon);
+    give_up_if_asked(work);
   }
 
   console_write("  \n");
@@ -377,9 +392,7 @@ int apply_patch(const char* file_name) {
     stop(work, about(text::not_searched, work), &error, about(text::nothing_changed, work));
   }
   if (count != 1) {
-    let_go(work);
-    say(text::not_found);
-    say(text::restore_backup);
+    end_patch(work, {text::not_found, text::restore_backup});
     wait_for_enter();
     std::exit(1);
   }
@@ -388,11 +401,11 @@ int apply_patch(const char* file_name) {
 
   // From the first temporary file on, an interruption is held until the
   // patch can stop with the folder as it was, or has finished.
-  hold_interruptions();
+  hold_interruptions(on_interruption::abandon);
   if (!write_exact_copy(work, work.target, work.backup, work.backup_temporary, error)) {
     stop(work, about(text::backup_not_made, work), &error, about(text::nothing_changed, work));
   }
-  end_if_interrupted(work);
+  give_up_if_asked(work);
   std::int64_t replaced = 0;
   if (!write_patched_copy(work, replaced, error)) {
     stop(work, about(text::patched_not_written, work), &error, about(text::nothing_changed, work));
@@ -403,10 +416,10 @@ int apply_patch(const char* file_name) {
   }
 
   refuse_unless_replaceable(work);
-  end_if_interrupted(work);
+  give_up_if_asked(work);
   // The renames are quick: once they begin, the patch is finished even if
-  // the player interrupts it.
-  work.renaming = true;
+  // the player interrupts it, putting the game back if need be.
+  hold_interruptions(on_interruption::finish);
   if (replace_file(work.backup_temporary, work.backup, false, error) != replace_result::replaced) {
     stop(work, about(text::backup_not_in_place, work), &error, about(text::nothing_changed, work));
   }
@@ -421,13 +434,9 @@ int apply_patch(const char* file_name) {
     // The backup's rename was synced above; only the target's may be lost.
     stop(work, text::patch_unsafe, &error, about(text::patch_may_be_undone, work));
   }
-  let_go(work);
-
-  say(text::installed);
-  // An interruption held through the renames ends the program here, once
-  // the player knows the patch is in.
-  console_flush();
-  release_interruptions();
+  // An interruption held through the renames ends the program once the
+  // player knows the patch is in.
+  end_patch(work, {text::installed});
   say(text::closing);
   char reply[reply_size];
   // The closing line is only there to keep the window open; its text is not used.

@@ -5,9 +5,9 @@ import re
 import stat
 import subprocess
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, MISSING,
-                     NOT_FOUND, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest,
-                     image, large_target, large_target_holds, main, patched, read, run, said,
+from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, NOT_FOUND,
+                     PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest, image,
+                     large_target, large_target_holds, main, missing, patched, read, run, said,
                      shown, wait_for_temporary_file)
 import harness
 
@@ -98,7 +98,7 @@ class PatchTest(ScratchFolderTest):
     def test_missing_target(self):
         status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 0)
-        self.assertEqual(out, shown(MENU_SCREEN + BANNER + MISSING))
+        self.assertEqual(out, shown(MENU_SCREEN + BANNER + missing(self.folder)))
         self.assertEqual(self.contents(), {})
 
         # Only a backup, as a run ended half way leaves it: the game is put
@@ -218,8 +218,9 @@ class TwoCopiesTest(ScratchFolderTest):
         first.stdin.close()
         wait_for_temporary_file(self.folder)
         status, out = run(self.folder)
-        self.assertEqual((status, out), (1, shown(MENU_SCREEN + BANNER + b"  \n" + said("another_copy") +
-            said("this_copy_nothing") + PAUSE)))
+        self.assertEqual((status, out), (1, shown(
+            MENU_SCREEN + BANNER + b"  \n" + said("another_copy") + said("this_copy_nothing") +
+            PAUSE)))
         self.assertEqual((first.wait(timeout=120), first.stdout.read()),
                          (0, shown(PATCH_SCREEN + FOUND + INSTALLED)))
         first.stdout.close()

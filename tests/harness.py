@@ -35,7 +35,8 @@ BANNER = b"".join([
     b'      #xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx#      \n',
     b'      #xxxx\xb3xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\xb3xxxx#      \n',
     b'      ##xxx\xb3xxxxxxxx\xb3xxxxxxxxxxxxxxxxxxxxxxxxxxxx\xb3xxxxxxxx\xb3xxx##      \n',
-    b'      ###xx\xc0' + b'\xc4' * 8 + b'\xd9' + b'x' * 28 + b'\xc0' + b'\xc4' * 8 + b'\xd9xx###      \n',
+    b'      ###xx\xc0' + b'\xc4' * 8 + b'\xd9' + b'x' * 28 + b'\xc0' + b'\xc4' * 8 +
+    b'\xd9xx###      \n',
     b'      ##########################################################      \n',
     b'      #####|____|###---------------$--------------###|____|#####      \n',
     b'      ################--------| M-VAST9 |-------################      \n',
@@ -61,7 +62,7 @@ MENU_BOTTOM = MENU.split(b"\n")[-2].strip().decode("cp437").encode()
 
 # The status lines and prompts.
 PAUSE = b"  [i] Press <ENTER> to exit."
-MISSING = b'  \n  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n' + PAUSE
+NO_TARGET = b'  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n'
 LOOKING = b'  \n  [i] Highway patrol looking for speeding bytes in "VELORAC.EXE"\n'
 NOT_FOUND = (b"  [i] Dispatch, the bytes could not be found!\n"
              b"  [i] 10-4. Please restore backup EXE and try again.\n" + PAUSE)
@@ -133,6 +134,12 @@ def configure(argv):
 
 def main():
     unittest.main(argv=configure(sys.argv))
+
+
+def missing(folder):
+    """What a run in `folder`, where there is no game, says: the folder in full."""
+    full = "Z:" + folder.replace("/", "\\") if WINDOWS else os.path.realpath(folder)
+    return b"  \n" + NO_TARGET + said("looked_in", folder=full) + PAUSE
 
 
 def shown(text):

@@ -2,12 +2,12 @@
 files before and after it, its status and its output alone: nothing here
 knows how the run was disturbed, so any platform's failure tests can ask.
 Every sentence the program prints about the folder must be true of it."""
-from harness import (FOUND, INSTALLED, MISSING, NOT_FOUND, PAUSE, TARGET, BACKUP, patched, said,
-                     shown)
+from harness import (FOUND, INSTALLED, NO_TARGET, NOT_FOUND, PAUSE, TARGET, BACKUP, patched,
+                     said, shown)
 
 SUCCESS = INSTALLED.split(b"\n")[0]
 # How the program calls a target missing, whatever its name.
-CALLED_MISSING = MISSING[MISSING.rindex(b'"') + 1:MISSING.rindex(b"\n")]
+CALLED_MISSING = NO_TARGET[NO_TARGET.rindex(b'"') + 1:].rstrip(b"\n")
 # The sentences that tell the player what the folder holds after a failure.
 OUTCOMES = ("nothing_changed", "only_backup_replaced", "patch_may_be_undone", "put_back",
             "target_missing")
@@ -58,12 +58,14 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
     says how the run ended: "ran" to its own end, "killed" without a chance
     to clean up, or "interrupted" by the player (Ctrl-C, a closed window).
     `target_may_be_gone` when the system itself took the target away (a
-    replace failing half way): then the backup must hold the original."""
-    original = before[target]
+    replace failing half way): then the backup must hold the original. A
+    folder with only the backup gets the game put back from it."""
+    repairing = target not in before
+    original = before[backup] if repairing else before[target]
     earlier = before.get(backup)
     now_target, now_backup = after.get(target), after.get(backup)
     faults = []
-    if now_target is None and target_may_be_gone:
+    if now_target is None and (target_may_be_gone or repairing):
         if now_backup != original:
             faults.append("the target is gone, and the backup does not hold it")
     elif now_target not in (original, patched(original)):
@@ -78,14 +80,21 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
     lines = out.replace(b"\r\n", b"\n").split(b"\n")
     told = claims(target, backup)
     spoken = [line for line in lines if line in told]
+    # Where the game was put back first, the sentences speak of it as put back.
+    put_back = {**before, target: original}
     faults += [f"untrue: {line.decode(errors='replace')}" for line in spoken
-               if not told[line](before, after)]
+               if not told[line](put_back, after)]
     succeeded = shown(SUCCESS) in lines
 
     if ended == "interrupted":
-        if (now_target, now_backup) not in ((original, earlier), (patched(original), original)):
+        # As it was, fully patched, or, after a failure of the system's own,
+        # stopped as that failure leaves it: the game whole, the backup a copy.
+        whole = [(original, earlier), (patched(original), original)]
+        whole += [(original, original)] if target_may_be_gone else []
+        whole += [(None, earlier)] if repairing else []
+        if (now_target, now_backup) not in whole:
             faults.append("interrupted, the folder is neither as it was nor fully patched")
-        if now_target != original and not succeeded:
+        if now_target == patched(original) != original and not succeeded:
             faults.append("patched, but the player was not told")
     elif ended == "ran":
         if not (out.endswith(shown(PAUSE)) or out.endswith(shown(INSTALLED))):

@@ -1,7 +1,8 @@
 // Included first in every source of the fault-injection build (never in the
 // exe players get): routes the program's Windows file, folder and console
 // handler calls to counting wrappers, which can trace each call, fail the
-// n-th call of one of them with a chosen error, or end the process there.
+// n-th call of one of them with a chosen error, end the process there, or
+// close its console window there.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -38,14 +39,11 @@
   X(BOOL, FALSE, FindNextFileW, (HANDLE search, LPWIN32_FIND_DATAW found), (search, found))     \
   X(BOOL, FALSE, FindClose, (HANDLE search), (search))                                          \
   X(BOOL, FALSE, MoveFileExW, (LPCWSTR from, LPCWSTR to, DWORD flags), (from, to, flags))       \
-  X(BOOL, FALSE, CopyFileW, (LPCWSTR from, LPCWSTR to, BOOL fail_if_there),                     \
-    (from, to, fail_if_there))                                                                  \
   X(BOOL, FALSE, DeleteFileW, (LPCWSTR name), (name))                                           \
   X(HANDLE, nullptr, CreateMutexW, (LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name),  \
     (security, owned, name))                                                                    \
   X(DWORD, WAIT_FAILED, WaitForSingleObject, (HANDLE handle, DWORD wait_ms), (handle, wait_ms)) \
-  X(BOOL, FALSE, ReleaseMutex, (HANDLE mutex), (mutex))                                         \
-  X(BOOL, FALSE, SetConsoleCtrlHandler, (PHANDLER_ROUTINE handler, BOOL add), (handler, add))
+  X(BOOL, FALSE, ReleaseMutex, (HANDLE mutex), (mutex))
 
 #define DECLARE_FAULTY(result, failed, name, parameters, arguments) \
   result WINAPI faulty_##name parameters;
@@ -54,6 +52,9 @@ FAULTY_CALLS(DECLARE_FAULTY)
 // Apart, as its partial failures change the folder before they fail.
 BOOL WINAPI faulty_ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
                                 LPVOID exclude, LPVOID reserved);
+// Apart, as a close calls the handler, and the end after it is timed.
+BOOL WINAPI faulty_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+[[noreturn]] void WINAPI faulty_ExitProcess(UINT status);
 
 #ifndef FAULTY_CALLS_DEFINED_HERE
 #define CreateFileW faulty_CreateFileW
@@ -71,10 +72,10 @@ BOOL WINAPI faulty_ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR b
 #define FindClose faulty_FindClose
 #define MoveFileExW faulty_MoveFileExW
 #define ReplaceFileW faulty_ReplaceFileW
-#define CopyFileW faulty_CopyFileW
 #define DeleteFileW faulty_DeleteFileW
 #define CreateMutexW faulty_CreateMutexW
 #define WaitForSingleObject faulty_WaitForSingleObject
 #define ReleaseMutex faulty_ReleaseMutex
 #define SetConsoleCtrlHandler faulty_SetConsoleCtrlHandler
+#define ExitProcess faulty_ExitProcess
 #endif

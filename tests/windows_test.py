@@ -10,7 +10,7 @@ import time
 import harness
 from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE,
                      REPLACED, SEARCH, TARGET, ScratchFolderTest, could_not, large_target,
-                     large_target_holds, main, patched, run, said, sentence, shown,
+                     large_target_holds, main, patched, run, said, shown,
                      wait_for_temporary_file)
 from terminal_test import Session
 
@@ -111,9 +111,11 @@ class ConsoleTextTest(ScratchFolderTest):
         if not has_locale("ru_RU.UTF-8"):
             self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
         self.put(TARGET, harness.image())
-        os.mkdir(self.path(BACKUP))  # a folder there cannot be replaced
-        refused = sentence("could_not", action="replace", file=BACKUP,
-                           reason="Доступ запрещён")
+        # A folder that refuses new files: immutable, which refuses even root.
+        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("chattr +i is not allowed here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
+        refused = "\": Доступ запрещён."
 
         session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
         session.type(b"c\r")
@@ -121,7 +123,8 @@ class ConsoleTextTest(ScratchFolderTest):
         session.type(b"\r")
         session.finish()
         screen = session.screen.replace(b"\x1b[?25h\x1b[?25l", b"")
-        self.assertTrue(refused.encode() in screen, screen[-400:])
+        # The folder's name is long, and the console wraps the line.
+        self.assertTrue(refused.encode() in screen.replace(b"\r\r\n", b""), screen[-400:])
 
         # Redirected, the text stays code page 437, and letters it lacks are
         # marked as missing.
@@ -146,6 +149,14 @@ class UnreplaceableTargetTest(ScratchFolderTest):
                     said("untick_read_only", file=name) + said("nothing_changed") + PAUSE))
                 self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
                 os.chmod(self.path(name), 0o644)
+        # A folder in the backup's place is told as one, not as a matter of rights.
+        os.remove(self.path(BACKUP))
+        os.mkdir(self.path(BACKUP))
+        status, out = run(self.folder, b"c\n\n")
+        self.assertEqual((status, out), (1, shown(
+            PATCH_SCREEN + FOUND + said("earlier_backup_fixed") +
+            could_not("replace", BACKUP, "is_folder") + said("nothing_changed") + PAUSE)))
+        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
 
     def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
         # Wine refuses what Linux refuses; an immutable folder refuses even root.
