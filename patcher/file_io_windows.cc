@@ -212,7 +212,7 @@ bool replace_with_identity(const std::wstring& from, const std::wstring& to,
 // temporary files: left behind, it is cleared by the next run.
 bool free_name_beside(const std::string& name, std::wstring& free) {
   const std::uint64_t seed = temporary_seed();
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+  for (unsigned attempt = 0; attempt < temporary_name_attempts; ++attempt) {
     if (to_full_wide(temporary_name(name, seed, attempt), free) && !exists(free)) {
       return true;
     }

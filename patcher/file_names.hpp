@@ -21,6 +21,9 @@ inline std::string folder_of(const std::string& name, const char* separators = "
 
 inline constexpr char temporary_infix[] = ".tmp-";
 inline constexpr std::size_t temporary_digits = 8;
+// Names already taken are tried past; this many in a row means something
+// else is wrong, and the last refusal says what.
+inline constexpr unsigned temporary_name_attempts = 100;
 
 // `seed` differs between runs (a clock, the process id); `attempt` is added
 // to the digits themselves, so that tries within one tick of the clock get

@@ -32,10 +32,6 @@ struct patch_work {
   folder_lock lock;
 };
 
-// Names already taken are tried past; this many in a row means something
-// else is wrong, and the last refusal says what.
-constexpr unsigned temporary_name_attempts = 100;
-
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
 // One line, in one write. Our own words are ASCII; the names and reasons
