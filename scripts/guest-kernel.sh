@@ -7,13 +7,10 @@
 # lib/modules/*/ with the module index built; with --where, only the root
 # already unpacked, failing when there is none.
 set -euo pipefail
+source "$(dirname "$0")/packages.sh"
 
 meta=linux-image-6.12-amd64
-if ((EUID == 0)); then
-  cache=/var/cache/camera-patch
-else
-  cache="${XDG_CACHE_HOME:-$HOME/.cache}/camera-patch"
-fi
+cache="$(cache_folder)"
 
 # Any build of 6.12 will do; once one is unpacked, it is kept.
 unpacked() {
@@ -34,28 +31,36 @@ if unpacked; then
   exit 0
 fi
 
-mkdir -p "$cache"
-# Other checkouts on this machine share the cache: one unpacks, the others wait.
-exec 9>"$cache/lock"
-flock 9
+lock_cache "$cache"
 if unpacked; then
   exit 0
 fi
 # The meta package names the current build, which security updates move on:
-# only fresh package lists name one that can still be downloaded.
+# only fresh package lists name one that can still be downloaded. Only root
+# may fetch them; anyone else goes by the lists the machine has.
+apt=(apt-get -q)
 if ((EUID == 0)); then
-  apt-get update -q >&2
-fi
-package="$(apt-cache depends "$meta" 2>/dev/null |
-  sed -n 's/^ *Depends: \(linux-image-6\.12\.[^ ]*\)$/\1/p' | head -n 1)"
-if [[ -z $package ]]; then
-  echo "No package $meta is known to apt here" >&2
-  exit 1
+  refresh_lists "${apt[@]}"
 fi
 work="$(mktemp -d "$cache/download.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-echo "Fetching $package (about 110 MB) into $cache" >&2
-(cd "$work" && apt-get download -q -o APT::Sandbox::User="$(id -un)" "$package" >&2)
+download() {
+  package="$(apt-cache depends "$meta" 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-6\.12\.[^ ]*\)$/\1/p' | head -n 1)"
+  if [[ -z $package ]]; then
+    echo "No package $meta is known to apt here" >&2
+    return 1
+  fi
+  echo "Fetching $package (about 110 MB) into $cache" >&2
+  (cd "$work" && "${apt[@]}" download -o APT::Sandbox::User="$(id -un)" "$package" >&2)
+}
+# Only root may fetch fresh lists between tries.
+lists=()
+if ((EUID == 0)); then
+  lists=("${apt[@]}")
+fi
+with_retries lists download ||
+  cannot_have "the guest's kernel ($meta) could not be downloaded from Debian's packages (apt said why, above)"
 mkdir "$work/root"
 dpkg-deb -x "$work"/*.deb "$work/root"
 version="$(basename "$(ls -d "$work"/root/lib/modules/*)")"

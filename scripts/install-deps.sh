@@ -4,6 +4,7 @@
 # program needs. Any other arguments are more packages to install. Safe to run
 # again: it installs only what is missing.
 set -euo pipefail
+source "$(dirname "$0")/packages.sh"
 
 packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
 demo=false
@@ -73,10 +74,21 @@ fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q
+apt=("${sudo[@]}" apt-get -q)
+refresh_lists "${apt[@]}"
 # With the recommended packages, whatever this machine's apt settings say:
 # wine is only known to work with them.
-"${sudo[@]}" apt-get install -y -q --install-recommends "${missing[@]}"
+install_missing() { "${apt[@]}" install -y --install-recommends "${missing[@]}"; }
+if ! with_retries apt install_missing; then
+  # Name what apt knows no version of; else, all that was asked for.
+  unknown=()
+  for package in "${missing[@]}"; do
+    if ! apt-cache policy "$package" 2>/dev/null | grep -q "Candidate: [^(]"; then
+      unknown+=("$package")
+    fi
+  done
+  cannot_have "could not install ${unknown[*]:-${missing[*]}} from Debian's packages (apt said why, above)"
+fi
 add_locale ru_RU.utf8 "ru_RU.UTF-8 UTF-8"
 add_wine32_dlls
 add_guest_kernel

@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Wine here is 64-bit: it runs a 32-bit Windows program only with Debian's
-# 32-bit wine DLLs, of the same version, beside it. They are unpacked from
-# libwine:i386 into a cache, never installed: adding the i386 architecture to
-# dpkg or installing an :i386 package breaks wine on these machines. Prints the
-# folder to give wine as WINEDLLPATH; with --where, only says where it would be.
+# Wine from Debian's amd64 packages runs a 32-bit Windows program only with
+# Debian's 32-bit wine DLLs, of the same version, beside it. They are
+# unpacked from libwine:i386 into a cache, never installed: adding the i386
+# architecture to dpkg or installing an :i386 package breaks wine. Prints
+# the folder to give wine as WINEDLLPATH; with --where, only says where it
+# would be.
 set -euo pipefail
+source "$(dirname "$0")/packages.sh"
 
 version="$(dpkg-query -W -f='${Version}' libwine:amd64)"
-if ((EUID == 0)); then
-  cache=/var/cache/camera-patch
-else
-  cache="${XDG_CACHE_HOME:-$HOME/.cache}/camera-patch"
-fi
+cache="$(cache_folder)"
 unpacked="$cache/wine32-$version"
 dlls="$unpacked/usr/lib/i386-linux-gnu/wine"
 if [[ "${1-}" == --where ]]; then
@@ -19,10 +17,7 @@ if [[ "${1-}" == --where ]]; then
   exit 0
 fi
 
-mkdir -p "$cache"
-# Other checkouts on this machine share the cache: one unpacks, the others wait.
-exec 9>"$cache/lock"
-flock 9
+lock_cache "$cache"
 if [[ ! -f "$dlls/i386-windows/kernel32.dll" ]]; then
   work="$(mktemp -d "$cache/download.XXXXXX")"
   trap 'rm -rf "$work"' EXIT
@@ -33,9 +28,12 @@ if [[ ! -f "$dlls/i386-windows/kernel32.dll" ]]; then
     -o APT::Sandbox::User="$(id -un)")
   mkdir -p "$work/state/lists/partial" "$work/cache/archives/partial" "$work/root"
   touch "$work/status"
-  echo "Fetching Debian's 32-bit wine DLLs (libwine:i386 $version, about 95 MB) into $cache" >&2
-  "${apt[@]}" update >&2
-  (cd "$work" && "${apt[@]}" download "libwine:i386=$version" >&2)
+  package="libwine:i386=$version"
+  echo "Fetching Debian's 32-bit wine DLLs ($package, about 95 MB) into $cache" >&2
+  refresh_lists "${apt[@]}"
+  download() { (cd "$work" && "${apt[@]}" download "$package" >&2); }
+  with_retries apt download ||
+    cannot_have "$package could not be downloaded from Debian's packages (apt said why, above)"
   # Only the Windows side: the Linux side's 32-bit libraries are of no use to
   # 64-bit wine.
   dpkg-deb --fsys-tarfile "$work"/libwine_*_i386.deb |
