@@ -18,8 +18,8 @@ class LinuxDownloadTest(ScratchFolderTest):
         super().setUp()
         top = os.path.basename(TARBALL).removesuffix(".tar.gz")
         with tarfile.open(TARBALL) as tar:
-            self.assertEqual(sorted(tar.getnames()), [top] + [
-                f"{top}/{name}" for name in ("README.txt", "camera-patch", "camera-patch.6")])
+            names = ("LICENSE.txt", "README.txt", "camera-patch", "camera-patch.6")
+            self.assertEqual(sorted(tar.getnames()), [top] + [f"{top}/{name}" for name in names])
             self.program = tar.extractfile(f"{top}/camera-patch").read()
         self.put("camera-patch", self.program, mode=0o755)
 
