@@ -25,6 +25,12 @@ echo "== native build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_BENCH=ON
 # The build made the Linux players' download (linux-download); cpack makes the .deb.
 (cd "$root/build" && sha256sum --check camera-patch-*-linux-*.tar.gz.sha256 && cpack)
+# The program's published checksum names it as players have it, so it is
+# checked on the program as unpacked from their download.
+unpacked="$(mktemp -d)"
+tar -C "$unpacked" -xzf "$root"/build/camera-patch-*-linux-*.tar.gz
+(cd "$unpacked"/camera-patch-*-linux-*/ && sha256sum --check "$root/build/camera-patch.sha256")
+rm -rf "$unpacked"
 lintian --fail-on error "$root"/build/camera-patch_*.deb
 echo "== sanitizer build"
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PATCH_TESTS=ON -DCAMERA_PATCH_SANITIZE=ON
@@ -49,7 +55,11 @@ windows_suite() {
 windows_suite windows-x64 "$root/build-windows-x64" mingw-w64-x86-64.cmake
 windows_suite windows "$root/build-windows" mingw-w64-i686.cmake
 # Only the 32-bit program, which every Windows runs, is for players.
-(cd "$root/build-windows" && cpack)
+(cd "$root/build-windows" && cpack && sha256sum --check camera-patch-*-windows-x86.zip.sha256)
+unpacked="$(mktemp -d)"
+(cd "$unpacked" && cmake -E tar xf "$root"/build-windows/camera-patch-*-windows-x86.zip &&
+  cd camera-patch-*-windows-x86/ && sha256sum --check "$root/build-windows/camera-patch.exe.sha256")
+rm -rf "$unpacked"
 
 echo "== the same bytes from another folder"
 # A copy of the sources elsewhere must build the very same programs: what
@@ -68,7 +78,7 @@ for program in build/camera-patch build/camera-patch-static build/camera-patch-*
     exit 1
   fi
 done
-# What to publish beside the downloads.
-(cd "$root" && sha256sum build/camera-patch build/camera-patch-static \
-  build/camera-patch-*-linux-*.tar.gz build-windows/camera-patch.exe)
+# What to publish beside the downloads, as the build wrote it.
+(cd "$root" && cat build/camera-patch-*-linux-*.tar.gz.sha256 build/camera-patch.sha256 \
+  build-windows/camera-patch-*-windows-x86.zip.sha256 build-windows/camera-patch.exe.sha256)
 rm -rf "${elsewhere%/another/camera-patch}"
