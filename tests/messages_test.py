@@ -2,12 +2,15 @@
 each text of patcher/messages.hpp, with the names filled in as the player
 sees them, is found in the manual page and the Linux players' note (Linux)
 or the players' note (Windows), with white space folded, as all wrap their
-lines."""
+lines. And the developers' documents hold together: every relative link in
+them leads to a file that is there, and to a heading in it."""
+import glob
+import os
 import re
 import sys
 import unittest
 
-from harness import BACKUP, TARGET, read, texts
+from harness import BACKUP, ROOT, TARGET, read, texts
 
 # Which documents explain each section of the header. The others hold no
 # messages of their own: the words that fill {action}, texts never shown,
@@ -78,6 +81,24 @@ class MessagesTest(unittest.TestCase):
                        if folded(as_player_reads(text)) not in documents[document]]
         if unexplained:
             self.fail("\n" + "\n".join(unexplained))
+
+    def test_every_relative_link_in_the_documents_resolves(self):
+        def anchors(path):
+            # As GitHub makes them from the headings; a code block's comments are none.
+            text = re.sub(r"^ *```.*?^ *```", "", read(path), flags=re.M | re.S)
+            return {re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
+                    for heading in re.findall(r"^#+ (.+)$", text, re.M)}
+        broken = []
+        for document in ["README.md", "bench/README.md", *glob.glob("docs/*.md", root_dir=ROOT)]:
+            for link in re.findall(r"\]\(([^)\s]+)\)", read(document)):
+                path, _, anchor = link.partition("#")
+                target = os.path.normpath(os.path.join(os.path.dirname(document), path)) \
+                    if path else document
+                if not re.match(r"\w+:", link) and (
+                        not os.path.exists(os.path.join(ROOT, target))
+                        or anchor and anchor not in anchors(target)):
+                    broken.append(f"{document}: {link}")
+        self.assertEqual(broken, [])
 
 
 if __name__ == "__main__":
