@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "console/interruptions.hpp"
+#include "patcher/give_up.hpp"
 
 namespace {
 

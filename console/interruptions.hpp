@@ -5,8 +5,8 @@
 // was, the patch gives up at its next step; once the game's file must be
 // finished (the renames, a game put back from its backup), it is finished
 // first. Either way the program then ends as the interruption asked. One
-// state, the same on every platform; the platform files only install the
-// handler and end the process.
+// state, the same on every platform (interruptions.cc); the platform files
+// install the handler and end the process.
 #pragma once
 
 // What a held interruption does to the patch.
@@ -17,11 +17,9 @@ enum class on_interruption {
 };
 
 // Holds interruptions from now on, as `how` says, until they are released.
+// Whether one came that the patch may give up for, the patcher asks through
+// patcher/give_up.hpp.
 void hold_interruptions(on_interruption how);
-
-// True when an interruption has come and the patch may give up for it: the
-// file passes ask between blocks, and waiting for a busy file between tries.
-bool should_give_up();
 
 // Stops holding interruptions; one that came meanwhile ends the program
 // here, as it asked. Every end of a patch comes through here.
@@ -32,7 +30,8 @@ void release_interruptions();
 // it, and the handler lets it end the program at once.
 bool note_interruption(int how);
 
-// The platform's own: installs the handler (once), and ends the program as
-// the interruption `how` would have ended it.
+// The platform's own (interruptions_posix.cc, interruptions_windows.cc):
+// installs the handler (once), and ends the program as the interruption
+// `how` would have ended it.
 void install_interruption_handler();
 [[noreturn]] void end_as_interrupted(int how);

@@ -14,6 +14,11 @@ bool is_platform_help_request(std::string_view argument);
 
 void clear_screen();
 
+// Gives the player's terminal back as the program found it, where it changed
+// anything (its colours, on a POSIX terminal). Safe to call from a signal
+// handler, which is where an interruption ends the program.
+void give_terminal_back();
+
 // Writes program text, given as code page 437 bytes.
 void console_write(std::string_view text);
 

@@ -45,60 +45,12 @@ void write_raw(const char* bytes) {
   fputs(bytes, stdout);
 }
 
+// Set once, before the handler that reads it from a signal is installed.
+volatile sig_atomic_t colours_set = 0;
+
 void restore_colours_at_exit() {
   write_raw(reset_colour);
   fflush(stdout);
-}
-
-// The signals a player's terminal sends to stop a program: Ctrl-C, Ctrl-\,
-// a closed window, a polite kill.
-constexpr int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-bool colours_set = false;
-bool handler_installed = false;
-
-// Dies of `signal_number` as if it had never been caught, giving the shell
-// its colours back first.
-[[noreturn]] void die_of(int signal_number) {
-  // Only async-signal-safe calls here; stdio's buffer may be mid-update.
-  if (colours_set) {
-    ssize_t ignored = write(STDOUT_FILENO, reset_colour, sizeof reset_colour - 1);
-    (void)ignored;
-  }
-  signal(signal_number, SIG_DFL);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
-  raise(signal_number);
-  _exit(128 + signal_number);
-}
-
-// Interrupted at a prompt (Ctrl-C, a closed window): die of the same signal,
-// so the caller sees what happened. During a patch the signal is only noted.
-void on_stopping_signal(int signal_number) {
-  if (!note_interruption(signal_number)) {
-    die_of(signal_number);
-  }
-}
-
-void catch_stopping_signals() {
-  if (handler_installed) {
-    return;
-  }
-  handler_installed = true;
-  for (int signal_number : stopping_signals) {
-    struct sigaction old;
-    // A signal the caller chose to ignore (nohup, a background job) stays ignored.
-    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
-      continue;
-    }
-    struct sigaction action = {};
-    action.sa_handler = on_stopping_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(signal_number, &action, nullptr);
-  }
 }
 
 }  // namespace
@@ -117,9 +69,19 @@ void start_console() {
     return;
   }
   write_raw(set_colour);
-  colours_set = true;
+  colours_set = 1;
   atexit(restore_colours_at_exit);
-  catch_stopping_signals();
+  // A stopping signal must give the colours back too.
+  install_interruption_handler();
+}
+
+void give_terminal_back() {
+  // Called from a signal handler too: a bare write, no stdio, whose buffer
+  // may be mid-update.
+  if (colours_set != 0) {
+    ssize_t ignored = write(STDOUT_FILENO, reset_colour, sizeof reset_colour - 1);
+    (void)ignored;
+  }
 }
 
 bool is_platform_help_request(std::string_view) { return false; }
@@ -148,10 +110,3 @@ void console_write(std::string_view text) {
 void console_flush() { fflush(stdout); }
 
 void console_write_unicode(std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stdout); }
-
-void install_interruption_handler() { catch_stopping_signals(); }
-
-void end_as_interrupted(int how) {
-  fflush(stdout);
-  die_of(how);
-}

@@ -8,11 +8,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <string>
 
-#include "console/interruptions.hpp"
 #include "console/terminal.hpp"
+#include "patcher/unicode_windows.hpp"
 
 namespace {
 
@@ -26,17 +25,6 @@ void run_console_command(const char* command) {
   // patch goes on regardless, so the status is not worth reporting.
   fflush(stdout);
   (void)system(command);
-}
-
-bool widen(UINT code_page, std::string_view text, std::wstring& wide) {
-  const int length = static_cast<int>(text.size());
-  const int wide_length = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
-  if (wide_length <= 0) {
-    return false;
-  }
-  wide.assign(static_cast<std::size_t>(wide_length), L'\0');
-  return MultiByteToWideChar(code_page, 0, text.data(), length, wide.data(), wide_length) ==
-         wide_length;
 }
 
 // The console's own code page may be anything (often 850 or 65001), so the
@@ -61,24 +49,6 @@ void write_bytes(std::string_view text) {
   (void)fwrite(text.data(), 1, text.size(), stdout);
 }
 
-// Interruptions, as the console reports them: on a thread of their own,
-// while the program goes on.
-bool handler_installed = false;
-
-BOOL WINAPI on_console_event(DWORD event) {
-  if (!note_interruption(static_cast<int>(event))) {
-    // Not in a patch: the system's own handling ends the program at once.
-    return FALSE;
-  }
-  // The patch ends the process itself once its files are in order.
-  // Returning would let the system end it first when the window is being
-  // closed, so this thread waits for that end; the system still ends the
-  // process five seconds after a close, which the patch's longest finish
-  // is kept within.
-  Sleep(INFINITE);
-  return TRUE;
-}
-
 }  // namespace
 
 void start_console() {
@@ -93,6 +63,10 @@ void start_console() {
 
 bool is_platform_help_request(std::string_view argument) { return argument == "/?"; }
 
+// The colour belongs to the console: a window started for the program goes
+// with it, and a prompt it was started from is left red, as it always was.
+void give_terminal_back() {}
+
 void clear_screen() {
   if (is_console) {
     run_console_command("cls");
@@ -103,7 +77,7 @@ void console_write(std::string_view text) {
   std::wstring wide;
   if (!is_console || text.empty()) {
     write_bytes(text);
-  } else if (widen(program_code_page, text, wide)) {
+  } else if (from_code_page(program_code_page, text, wide)) {
     write_wide(wide);
   } else {
     // Without the code page the bytes still carry every letter and digit.
@@ -116,7 +90,7 @@ void console_flush() { fflush(stdout); }
 
 void console_write_unicode(std::string_view utf8) {
   std::wstring wide;
-  if (utf8.empty() || !widen(CP_UTF8, utf8, wide)) {
+  if (utf8.empty() || !to_wide(utf8, wide)) {
     return;
   }
   if (is_console) {
@@ -125,27 +99,6 @@ void console_write_unicode(std::string_view utf8) {
   }
   // Redirected output stays code page 437; a letter it lacks becomes its
   // nearest look-alike there, or a question mark.
-  const int length = static_cast<int>(wide.size());
-  const int size =
-      WideCharToMultiByte(program_code_page, 0, wide.data(), length, nullptr, 0, "?", nullptr);
-  std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  if (size > 0 && WideCharToMultiByte(program_code_page, 0, wide.data(), length, narrow.data(),
-                                      size, "?", nullptr) == size) {
-    write_bytes(narrow);
-  } else {
-    write_bytes(utf8);
-  }
-}
-
-void install_interruption_handler() {
-  if (!handler_installed) {
-    // Without the handler an interruption still ends the program at once, as
-    // it always did; nothing to tell the player.
-    handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
-  }
-}
-
-void end_as_interrupted(int) {
-  fflush(stdout);
-  ExitProcess(STATUS_CONTROL_C_EXIT);
+  std::string narrow;
+  write_bytes(to_code_page(program_code_page, wide, narrow) ? narrow : std::string(utf8));
 }

@@ -10,18 +10,17 @@
 #include <string_view>
 #include <vector>
 
-#include "console/interruptions.hpp"
 #include "patcher/file_io.hpp"
 #include "patcher/file_names.hpp"
+#include "patcher/give_up.hpp"
 #include "patcher/messages.hpp"
+#include "patcher/unicode_windows.hpp"
 
 namespace {
 
+namespace common = messages::common;
 namespace tried = messages::tried;
-namespace text = messages::windows;
-
-// Either slash separates a folder from a name.
-constexpr char separators[] = "\\/";
+namespace windows = messages::windows;
 
 // ReadFile and WriteFile count in 32 bits; stay well inside that.
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
@@ -31,41 +30,26 @@ constexpr std::size_t largest_transfer = std::size_t{1} << 30;
 // shares one allowance, measured by the clock, failed tries included:
 // closing the console window gives the program five seconds, and once the
 // renames have begun they must finish inside them, putting the game back if
-// need be. The checks made before the renames may use only what is not kept
-// for those, and stop waiting at once when the player interrupts the patch.
+// need be.
 constexpr DWORD busy_pause_ms = 100;
 constexpr DWORD waiting_allowance_ms = 2500;
-constexpr DWORD kept_for_finishing_ms = 1500;
 DWORD waited_ms = 0;
 
-// A lone surrogate has no UTF-8 form. XP's WideCharToMultiByte knows no
-// WC_ERR_INVALID_CHARS, so the check is ours.
-bool is_whole_utf16(const wchar_t* wide, int length) {
-  for (int i = 0; i < length; ++i) {
-    if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF) {
-      if (i + 1 == length || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) {
-        return false;
-      }
-      ++i;
-    } else if (wide[i] >= 0xDC00 && wide[i] <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool to_utf8(const wchar_t* wide, int wide_length, std::string& utf8) {
-  if (!is_whole_utf16(wide, wide_length)) {
-    return false;
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) {
-    return false;
-  }
-  utf8.assign(static_cast<std::size_t>(size), '\0');
-  return WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, utf8.data(), size, nullptr, nullptr) ==
-         size;
-}
+// How one wait may spend the allowance.
+struct waiting_rule {
+  // Kept for the renames and a put-back: the checks made before them may
+  // use only the rest.
+  DWORD reserve_ms;
+  // Stop waiting at once when the player interrupts a patch that may still
+  // be given up.
+  bool give_up_when_asked;
+  // A scanner that has a file open can also refuse its deletion as access
+  // denied, for a moment; elsewhere that is the file's rights, not a wait.
+  bool denied_is_busy;
+};
+constexpr waiting_rule before_renames = {1500, true, false};
+constexpr waiting_rule finishing = {0, false, false};
+constexpr waiting_rule removing = {0, false, true};
 
 std::string system_reason(DWORD code) {
   wchar_t* text = nullptr;
@@ -85,8 +69,8 @@ std::string system_reason(DWORD code) {
   // Kept in the system's own language and script: the console shows it as
   // it is, and only redirected output narrows it to code page 437.
   std::string reason;
-  if (wide.empty() || !to_utf8(wide.data(), static_cast<int>(wide.size()), reason)) {
-    return fill(text::system_error, {{"number", std::to_string(code)}});
+  if (wide.empty() || !to_utf8(wide, reason)) {
+    return fill(windows::system_error, {{"number", std::to_string(code)}});
   }
   return reason;
 }
@@ -105,19 +89,27 @@ bool fail(io_error& error, const std::string& action, const std::string& file) {
   return false;
 }
 
-// Makes `call` again while someone else holds the file, while the run's
-// allowance lasts. A check before the renames keeps `kept` of it for them,
-// and gives up when the player interrupts the patch. When it fails,
-// GetLastError tells why.
+// As fail, naming the folder of `name` in full. The reason is read first:
+// finding the folder's name makes calls of its own.
+bool fail_in_folder(io_error& error, const char* action, const std::string& name) {
+  const DWORD code = GetLastError();
+  const std::string folder = full_folder_of(name);
+  SetLastError(code);
+  return fail(error, action, folder);
+}
+
+// Makes `call` again while someone else holds the file, as `rule` allows.
+// When it fails, GetLastError tells why.
 template <typename Call>
-bool retrying_while_busy(Call call, DWORD kept = 0) {
+bool retrying_while_busy(Call call, const waiting_rule& rule) {
   const DWORD started = GetTickCount();
   bool waited = false;
   while (!call()) {
     const DWORD code = GetLastError();
     const DWORD spent = GetTickCount() - started;
-    if (!is_busy(code) || (kept > 0 && should_give_up()) ||
-        waited_ms + spent + busy_pause_ms > waiting_allowance_ms - kept) {
+    const bool busy = is_busy(code) || (rule.denied_is_busy && code == ERROR_ACCESS_DENIED);
+    if (!busy || (rule.give_up_when_asked && should_give_up()) ||
+        waited_ms + spent + busy_pause_ms > waiting_allowance_ms - rule.reserve_ms) {
       waited_ms += spent;
       SetLastError(code);
       return false;
@@ -129,18 +121,6 @@ bool retrying_while_busy(Call call, DWORD kept = 0) {
     waited_ms += GetTickCount() - started;
   }
   return true;
-}
-
-bool to_wide(const std::string& name, std::wstring& wide) {
-  const int length = static_cast<int>(name.size());
-  const int wide_length =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), length, nullptr, 0);
-  if (wide_length <= 0) {
-    return false;
-  }
-  wide.assign(static_cast<std::size_t>(wide_length), L'\0');
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), length, wide.data(),
-                             wide_length) == wide_length;
 }
 
 // The full name of `name`. Wine's ReplaceFileW refuses names relative to the
@@ -184,6 +164,18 @@ bool unsupported_here(DWORD code) {
   return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION;
 }
 
+std::int64_t ticks_of(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime);
+}
+
+file_identity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+          ticks_of(info.ftLastWriteTime), ticks_of(info.ftCreationTime)};
+}
+
 // ReplaceFileW renames `from` over `to` in one step and hands on the
 // attributes, access rules, creation time and short name of `to`, which it
 // keeps under `aside` meanwhile. Access rules that cannot be carried over (a
@@ -208,26 +200,66 @@ bool replace_with_identity(const std::wstring& from, const std::wstring& to,
                       nullptr, nullptr) != 0;
 }
 
-// A full name beside `name` that nothing has yet, in the form of our
-// temporary files: left behind, it is cleared by the next run.
-bool free_name_beside(const std::string& name, std::wstring& free) {
-  const std::uint64_t seed = temporary_seed();
-  for (unsigned attempt = 0; attempt < temporary_name_attempts; ++attempt) {
-    if (to_full_wide(temporary_name(name, seed, attempt), free) && !exists(free)) {
-      return true;
+// A name beside `name` that nothing has yet, in the form of our temporary
+// files, as the program knows it and in full: left behind, the file is
+// cleared by the next run.
+bool free_name_beside(const std::string& name, std::string& free, std::wstring& full) {
+  return take_temporary_name(name, [&](const std::string& candidate) {
+    if (!to_full_wide(candidate, full)) {
+      return creation::failed;
     }
+    free = candidate;
+    return exists(full) ? creation::name_taken : creation::created;
+  });
+}
+
+bool delete_file(const std::wstring& name) {
+  return retrying_while_busy([&] { return DeleteFileW(name.c_str()) != 0; }, removing) ||
+         !exists(name);
+}
+
+// After ReplaceFileW failed with the old file set aside: back under its own
+// name, the game's file is as it was. Failing that, the aside goes, as the
+// backup already on disk holds the same bytes; failing that too, it is
+// left behind for the next run to clear.
+replace_result put_aside_back(const std::string& aside, const std::wstring& wide_aside,
+                              const std::string& to, const std::wstring& wide_to, DWORD code,
+                              std::string& left_behind, io_error& error) {
+  const bool back = retrying_while_busy(
+      [&] { return MoveFileExW(wide_aside.c_str(), wide_to.c_str(), 0) != 0; }, finishing);
+  if (!back && !delete_file(wide_aside)) {
+    left_behind = aside;
   }
-  return false;
+  SetLastError(code);
+  fail(error, tried::replace, to);
+  return back ? replace_result::unchanged : replace_result::gone;
 }
 
 }  // namespace
 
+const char path_separators[] = "\\/";
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') {
+    return folder + name;
+  }
+  return folder + "\\" + name;
+}
+
+bool is_folder(const std::string& name) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 std::string full_folder_of(const std::string& name) {
   std::wstring full;
   std::string folder;
-  const std::string relative = folder_of(name, separators);
-  if (!to_full_wide(relative, full) ||
-      !to_utf8(full.data(), static_cast<int>(full.size()), folder)) {
+  const std::string relative = folder_of(name);
+  if (!to_full_wide(relative, full) || !to_utf8(full, folder)) {
     return relative;
   }
   return folder;
@@ -235,16 +267,19 @@ std::string full_folder_of(const std::string& name) {
 
 bool is_open(const open_file& file) { return handle_of(file) != INVALID_HANDLE_VALUE; }
 
-bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
+bool open_for_reading(const std::string& name, open_file& file, io_error& error, links at_name) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, tried::open, name, text::not_utf8);
+    return fail_with(error, tried::open, name, windows::not_utf8);
   }
   // Others may read along, but nobody writes while we read. Backup semantics
   // let a folder open too, so that it is refused as a folder, not as missing.
+  // A link refused is opened as itself, and check_regular_file refuses it.
+  const DWORD no_link = at_name == links::refused ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
   const HANDLE handle = CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | no_link,
+      nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return fail(error, tried::open, name);
   }
@@ -257,19 +292,76 @@ bool check_regular_file(const open_file& file, io_error& error) {
   if (!GetFileInformationByHandle(handle_of(file), &info)) {
     return fail(error, tried::examine, file.name);
   }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    return fail_with(error, tried::read, file.name, messages::common::is_folder);
-  }
-  if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
-    return fail_with(error, tried::read, file.name, messages::common::not_regular);
+  // A link shows as one only when it was opened as itself.
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
+    fail_with(error, tried::read, file.name, folder ? common::is_folder : common::not_regular);
+    error.not_a_file = true;
+    return false;
   }
   return true;
 }
 
+bool identify_file(const open_file& file, file_identity& identity, io_error& error) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle_of(file), &info)) {
+    return fail(error, tried::examine, file.name);
+  }
+  identity = identity_of(info);
+  return true;
+}
+
+bool identify_name(const std::string& name, file_identity& identity, io_error& error) {
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return fail_with(error, tried::examine, name, windows::not_utf8);
+  }
+  // Asking for no data, and sharing everything, stands in nobody's way.
+  const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return fail(error, tried::examine, name);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  if (!known) {
+    fail(error, tried::examine, name);
+  }
+  CloseHandle(handle);
+  if (known) {
+    identity = identity_of(info);
+  }
+  return known;
+}
+
+std::int64_t milliseconds_since_written(const file_identity& identity) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  // FILETIME counts tenths of a microsecond.
+  return (ticks_of(now) - identity.written) / 10000;
+}
+
+std::uint64_t monotonic_milliseconds() {
+  // GetTickCount wraps after 49 days; counting the wraps keeps the clock
+  // going forward across one.
+  static DWORD last = 0;
+  static std::uint64_t wraps = 0;
+  const DWORD now = GetTickCount();
+  if (now < last) {
+    ++wraps;
+  }
+  last = now;
+  return (wraps << 32) | now;
+}
+
+void pause_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
 creation create_new_file(const std::string& name, open_file& file, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    fail_with(error, tried::create_in, full_folder_of(name), text::not_utf8);
+    fail_with(error, tried::create_in, full_folder_of(name), windows::not_utf8);
     return creation::failed;
   }
   // CREATE_NEW never opens what is already there, and with
@@ -282,11 +374,9 @@ creation create_new_file(const std::string& name, open_file& file, io_error& err
     return creation::created;
   }
   const DWORD code = GetLastError();
-  const std::string folder = full_folder_of(name);
-  SetLastError(code);
-  fail(error, tried::create_in, folder);
+  fail_in_folder(error, tried::create_in, name);
   if (code == ERROR_ACCESS_DENIED) {
-    error.advice = text::run_as_administrator;
+    error.advice = windows::run_as_administrator;
   }
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? creation::name_taken
                                                                    : creation::failed;
@@ -319,14 +409,13 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
     }
     if (written == 0) {
       // A disk file takes everything or fails; nothing at all would loop forever.
-      return fail_with(error, tried::write, file.name, text::disk_took_nothing);
+      return fail_with(error, tried::write, file.name, windows::disk_took_nothing);
     }
     data += written;
     size -= written;
   }
   return true;
 }
-
 bool copy_metadata(const open_file& from, open_file& to, bool times, io_error& error) {
   // A file made in the folder inherits the folder's access rules, as the
   // game's own file did. Read-only is not carried: a read-only game file is
@@ -374,7 +463,7 @@ bool close_file(open_file& file, io_error& error) {
   return true;
 }
 
-void abandon_file(open_file& file) {
+void release_file(open_file& file) {
   if (is_open(file)) {
     CloseHandle(handle_of(file));
     file.native = -1;
@@ -384,7 +473,7 @@ void abandon_file(open_file& file) {
 bool check_replaceable(const std::string& name, io_error& error) {
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, tried::replace, name, text::not_utf8);
+    return fail_with(error, tried::replace, name, windows::not_utf8);
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -397,11 +486,11 @@ bool check_replaceable(const std::string& name, io_error& error) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Asking for it to ourselves would be refused as access denied, which
     // reads as a matter of rights.
-    return fail_with(error, tried::replace, name, messages::common::is_folder);
+    return fail_with(error, tried::replace, name, common::is_folder);
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    fail_with(error, tried::replace, name, text::marked_read_only);
-    error.advice = fill(text::untick_read_only, {{"file", name}});
+    fail_with(error, tried::replace, name, windows::marked_read_only);
+    error.advice = fill(windows::untick_read_only, {{"file", name}});
     return false;
   }
   // A running game keeps its file open; so may a virus scanner, for a moment,
@@ -414,71 +503,79 @@ bool check_replaceable(const std::string& name, io_error& error) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             return handle != INVALID_HANDLE_VALUE;
           },
-          kept_for_finishing_ms)) {
+          before_renames)) {
     const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
     fail(error, tried::replace, name);
     if (denied) {
-      error.advice = text::run_as_administrator;
+      error.advice = windows::run_as_administrator;
     }
     return false;
   }
   return CloseHandle(handle) || fail(error, tried::close, name);
 }
 
-replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
-                            io_error& error) {
+bool rename_over(const std::string& from, const std::string& to, io_error& error) {
   std::wstring wide_from;
   std::wstring wide_to;
   if (!to_full_wide(from, wide_from) || !to_full_wide(to, wide_to)) {
-    fail(error, tried::replace, to);
-    return replace_result::unchanged;
-  }
-  std::wstring aside;
-  if (keep_identity && exists(wide_to) && free_name_beside(to, aside)) {
-    if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to, aside); })) {
-      // The old file has served its turn; one a failure leaves there is
-      // cleared by the next run.
-      retrying_while_busy([&] { return DeleteFileW(aside.c_str()) != 0; });
-      return replace_result::replaced;
-    }
-    const DWORD code = GetLastError();
-    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-      // The replacement keeps its own name, and the old file stands under
-      // `aside`: back under its own, it is as it was. Failing that, it goes:
-      // the backup, already on disk, holds the same bytes.
-      const bool back =
-          retrying_while_busy([&] { return MoveFileExW(aside.c_str(), wide_to.c_str(), 0) != 0; });
-      if (!back) {
-        retrying_while_busy([&] { return DeleteFileW(aside.c_str()) != 0; });
-      }
-      SetLastError(code);
-      fail(error, tried::replace, to);
-      return back ? replace_result::unchanged : replace_result::target_gone;
-    }
-    const bool gone = !exists(wide_to);
-    SetLastError(code);
-    if (gone || is_busy(code)) {
-      fail(error, tried::replace, to);
-      return gone ? replace_result::target_gone : replace_result::unchanged;
-    }
-    // Any other refusal leaves both files under their own names: with a name
-    // given for the old file, that is what ERROR_UNABLE_TO_MOVE_REPLACEMENT
-    // means too. Some file systems (FAT drives, some network shares) cannot
-    // do what ReplaceFileW asks of them, and say so with access denied: a
-    // plain rename still puts the file in place, only without the old
-    // file's identity.
+    return fail(error, tried::replace, to);
   }
   // Write-through makes the call wait for the disk only when the move is a
   // copy and a delete (another drive); sync_renamed does what little more
   // Windows allows.
-  if (retrying_while_busy([&] {
-        return MoveFileExW(wide_from.c_str(), wide_to.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-      })) {
+  if (!retrying_while_busy(
+          [&] {
+            return MoveFileExW(wide_from.c_str(), wide_to.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+          },
+          finishing)) {
+    return fail(error, tried::replace, to);
+  }
+  return true;
+}
+
+replace_result replace_keeping_identity(const std::string& from, const std::string& to,
+                                        std::string& left_behind, io_error& error) {
+  left_behind.clear();
+  std::wstring wide_from;
+  std::wstring wide_to;
+  std::string aside;
+  std::wstring wide_aside;
+  if (!to_full_wide(from, wide_from) || !to_full_wide(to, wide_to)) {
+    fail(error, tried::replace, to);
+    return replace_result::unchanged;
+  }
+  // With nothing to hand on, or no name to keep the old file under, a
+  // plain rename does all that can be done.
+  if (!exists(wide_to) || !free_name_beside(to, aside, wide_aside)) {
+    return rename_over(from, to, error) ? replace_result::replaced : replace_result::unchanged;
+  }
+  if (retrying_while_busy([&] { return replace_with_identity(wide_from, wide_to, wide_aside); },
+                          finishing)) {
+    // The old file has served its turn.
+    if (!delete_file(wide_aside)) {
+      left_behind = aside;
+    }
     return replace_result::replaced;
   }
-  fail(error, tried::replace, to);
-  return replace_result::unchanged;
+  const DWORD code = GetLastError();
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    // The replacement keeps its own name, and the old file stands aside.
+    return put_aside_back(aside, wide_aside, to, wide_to, code, left_behind, error);
+  }
+  const bool gone = !exists(wide_to);
+  SetLastError(code);
+  if (gone || is_busy(code)) {
+    fail(error, tried::replace, to);
+    return gone ? replace_result::gone : replace_result::unchanged;
+  }
+  // Any other refusal leaves both files under their own names: with a name
+  // given for the old file, that is what ERROR_UNABLE_TO_MOVE_REPLACEMENT
+  // means too. Some file systems (FAT drives, some network shares) cannot
+  // do what ReplaceFileW asks of them, and say so with access denied: a
+  // plain rename still puts the file in place, only without the old file's
+  // identity.
+  return rename_over(from, to, error) ? replace_result::replaced : replace_result::unchanged;
 }
 
 bool sync_renamed(const std::string& name, io_error& error) {
@@ -489,15 +586,17 @@ bool sync_renamed(const std::string& name, io_error& error) {
   // rename, to the disk.
   std::wstring wide;
   if (!to_wide(name, wide)) {
-    return fail_with(error, tried::sync, name, text::not_utf8);
+    return fail_with(error, tried::sync, name, windows::not_utf8);
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
-  if (!retrying_while_busy([&] {
-        handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle != INVALID_HANDLE_VALUE;
-      })) {
+  if (!retrying_while_busy(
+          [&] {
+            handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return handle != INVALID_HANDLE_VALUE;
+          },
+          finishing)) {
     return fail(error, tried::sync, name);
   }
   if (!FlushFileBuffers(handle)) {
@@ -508,20 +607,18 @@ bool sync_renamed(const std::string& name, io_error& error) {
   return CloseHandle(handle) || fail(error, tried::close, name);
 }
 
-void remove_quietly(const std::string& name) {
+bool remove_file(const std::string& name) {
   std::wstring wide;
   // A scanner looks at our temporary files as soon as they are closed.
-  if (to_wide(name, wide)) {
-    retrying_while_busy([&] { return DeleteFileW(wide.c_str()) != 0; });
-  }
+  return to_wide(name, wide) && delete_file(wide);
 }
 
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
   names.clear();
-  const std::string folder = folder_of(name, separators);
+  const std::string folder = folder_of(name);
   std::wstring pattern;
   if (!to_wide(folder, pattern)) {
-    return fail_with(error, tried::list_folder, folder, text::not_utf8);
+    return fail_with(error, tried::list_folder, folder, windows::not_utf8);
   }
   pattern += L"\\*";
   WIN32_FIND_DATAW found;
@@ -535,8 +632,7 @@ bool list_folder_of(const std::string& name, std::vector<std::string>& names, io
     const std::wstring_view entry = found.cFileName;
     std::string utf8;
     // A name that is not whole UTF-16 cannot be one of ours; it is left out.
-    if (entry != L"." && entry != L".." &&
-        to_utf8(entry.data(), static_cast<int>(entry.size()), utf8)) {
+    if (entry != L"." && entry != L".." && to_utf8(entry, utf8)) {
       names.push_back(utf8);
     }
   } while (FindNextFileW(search, &found));

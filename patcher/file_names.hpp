@@ -10,13 +10,21 @@
 #include <cstdio>
 #include <string>
 
-// The folder part of `name`: "." for a bare name. Windows takes either slash.
-inline std::string folder_of(const std::string& name, const char* separators = "/") {
-  const std::string::size_type slash = name.find_last_of(separators);
+#include "patcher/file_io.hpp"
+
+// The folder part of `name`: "." for a bare name.
+inline std::string folder_of(const std::string& name) {
+  const std::string::size_type slash = name.find_last_of(path_separators);
   if (slash == std::string::npos) {
     return ".";
   }
   return slash == 0 ? name.substr(0, 1) : name.substr(0, slash);
+}
+
+// `name` without its folder part.
+inline std::string name_part(const std::string& name) {
+  const std::string::size_type slash = name.find_last_of(path_separators);
+  return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 inline constexpr char temporary_infix[] = ".tmp-";
@@ -35,6 +43,26 @@ inline std::string temporary_name(const std::string& final_name, std::uint64_t s
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%08lx", static_cast<unsigned long>(digits));
   return final_name + temporary_infix + suffix;
+}
+
+// The name of `entry` in the same folder as `name`, in the same form: a bare
+// name beside a bare name.
+inline std::string beside(const std::string& name, const std::string& entry) {
+  return name.substr(0, name.size() - name_part(name).size()) + entry;
+}
+
+// Offers `take` one temporary name beside `final_name` after another, until
+// it answers other than name_taken; returns whether it took one.
+template <typename Take>
+bool take_temporary_name(const std::string& final_name, Take take) {
+  const std::uint64_t seed = temporary_seed();
+  for (unsigned attempt = 0; attempt < temporary_name_attempts; ++attempt) {
+    const creation taken = take(temporary_name(final_name, seed, attempt));
+    if (taken != creation::name_taken) {
+      return taken == creation::created;
+    }
+  }
+  return false;
 }
 
 inline bool is_temporary_name_of(const std::string& final_name, const std::string& entry) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "patcher/printable.hpp"
+
 // What any build may print.
 namespace messages::common {
 
@@ -26,6 +28,25 @@ inline constexpr char installed[] = "Perpetrating bytes sent to county jail, pat
 inline constexpr char pause[] = "Press <ENTER> to exit.";
 inline constexpr char closing[] = "Press <ENTER> to exit. Drive safely!";
 
+// After the two lines of a failed count, why it failed.
+inline constexpr char patched_already[] =
+    "Stand down: \"{target}\" is patched already, so there is nothing left to do; to undo the "
+    "patch, when \"{backup}\" is its original, run camera-patch --restore.";
+inline constexpr char other_version[] =
+    "Stand down: this \"{target}\" is a version the patch does not fit; it holds neither the "
+    "bytes the patch changes nor the patched ones.";
+inline constexpr char found_many[] =
+    "Stand down: this \"{target}\" holds the bytes the patch changes {number} times, so the "
+    "patch cannot tell which to change.";
+
+// The undo (--restore), when all goes well.
+inline constexpr char restoring[] =
+    "Highway patrol returning the original of \"{target}\" from \"{backup}\"";
+inline constexpr char restored[] =
+    "Bytes released, patch undone! \"{target}\" is the original again; \"{backup}\" is kept.";
+inline constexpr char nothing_to_undo[] =
+    "\"{target}\" equals \"{backup}\" already: there is nothing to undo.";
+
 // The line under a headline that names the failing call.
 inline constexpr char could_not[] = "Could not {action} \"{file}\": {reason}.";
 inline constexpr char is_folder[] = "it is a folder";
@@ -37,6 +58,8 @@ inline constexpr char several_names[] =
     "Dispatch, there is no \"{target}\", and {names} differ from it only in letter case.";
 inline constexpr char rename_one[] =
     "No file was changed. Rename the one the game uses to \"{target}\" and try again.";
+inline constexpr char only_the_game[] =
+    "Dispatch, only \"{target}\" can be patched, and \"{file}\" is another file.";
 inline constexpr char another_copy[] =
     "Dispatch, another copy of this program is patching \"{target}\" right now.";
 inline constexpr char this_copy_nothing[] =
@@ -47,6 +70,10 @@ inline constexpr char missing_not_put_back[] =
     "Dispatch, \"{target}\" is missing and could not be put back from \"{backup}\".";
 inline constexpr char copy_backup_back[] =
     "No file was changed. Copy \"{backup}\" to \"{target}\" to get the game back.";
+inline constexpr char put_back_unsafe[] =
+    "Dispatch, \"{target}\" was put back from \"{backup}\", but it may not survive a power cut.";
+inline constexpr char still_written[] =
+    "Dispatch, \"{target}\" is still being written by another program.";
 inline constexpr char not_searched[] = "Dispatch, \"{target}\" could not be searched.";
 inline constexpr char may_not_replace[] =
     "Dispatch, \"{target}\" may not be replaced, so it cannot be patched.";
@@ -57,12 +84,27 @@ inline constexpr char patched_not_written[] =
     "Dispatch, the patched \"{target}\" could not be written.";
 inline constexpr char changed_meanwhile[] =
     "Dispatch, \"{target}\" changed while it was being patched.";
+inline constexpr char changed_while_restored[] =
+    "Dispatch, \"{target}\" changed while its original was being put back.";
+inline constexpr char not_checked_again[] =
+    "Dispatch, \"{target}\" could not be checked again before it was replaced.";
 inline constexpr char backup_not_in_place[] =
     "Dispatch, the backup \"{backup}\" could not be put in place.";
 inline constexpr char backup_unsafe[] =
     "Dispatch, the backup \"{backup}\" is in place, but it may not survive a power cut.";
 inline constexpr char not_replaced[] = "Dispatch, \"{target}\" could not be replaced.";
 inline constexpr char patch_unsafe[] = "Dispatch, the patch may not survive a power cut.";
+inline constexpr char no_backup[] = "Dispatch, there is no \"{backup}\" to put back.";
+inline constexpr char not_its_original[] =
+    "Dispatch, \"{backup}\" is not the original of this \"{target}\": it comes from another "
+    "version of the game.";
+inline constexpr char no_original_in_backup[] =
+    "Dispatch, \"{backup}\" holds no original that the patch fits, so it is not put back.";
+inline constexpr char backup_not_read[] = "Dispatch, \"{backup}\" could not be read.";
+inline constexpr char not_restored[] =
+    "Dispatch, \"{target}\" could not be replaced by its original.";
+inline constexpr char restore_unsafe[] =
+    "Dispatch, \"{target}\" is the original again, but it may not survive a power cut.";
 
 // What the folder holds after a stop.
 inline constexpr char nothing_changed[] = "No file was changed; \"{target}\" is as it was.";
@@ -71,6 +113,26 @@ inline constexpr char only_backup_replaced[] =
 inline constexpr char patch_may_be_undone[] =
     "\"{backup}\" holds the original and is safe on disk; \"{target}\" is patched, but a power "
     "cut now could undo that.";
+inline constexpr char put_back[] =
+    "\"{target}\" was put back from \"{backup}\"; both hold the original.";
+inline constexpr char no_game_to_put_back[] =
+    "No file was changed, and \"{backup}\" holds no game to put back.";
+inline constexpr char wait_and_retry[] =
+    "No file was changed. Wait until that program is done, and try again.";
+inline constexpr char left_as_other_made_it[] =
+    "This copy changed no file: \"{target}\" is as the other program left it. Wait until that "
+    "program is done, and try again.";
+inline constexpr char backup_from_before[] =
+    "\"{backup}\" now holds a copy of \"{target}\" from before that change, and \"{target}\" "
+    "is as the other program left it.";
+inline constexpr char nothing_changed_anywhere[] = "No file was changed.";
+inline constexpr char keep_other_backup[] =
+    "No file was changed. To get this version's original back, reinstall the game or have its "
+    "launcher check its files.";
+
+// After a line that ends a run, for a file that could not be removed.
+inline constexpr char temporary_left[] =
+    "The unfinished \"{file}\" could not be removed; the next run removes it.";
 
 // On the error output, alone, when --help or --version cannot be answered.
 inline constexpr char answer_not_written[] = "camera-patch: could not write the answer: {reason}";
@@ -84,6 +146,15 @@ inline constexpr char read_only_file_system[] =
     "The folder is on a read-only file system; it must be mounted for writing.";
 inline constexpr char need_write_permission[] =
     "You need write permission on this folder, or run the program as the folder's owner.";
+inline constexpr char make_folder_writable[] =
+    "The folder is yours but read-only: type chmod u+w \"{folder}\" and try again.";
+inline constexpr char run_with_sudo[] =
+    "The folder belongs to another user: run the program with sudo, or have that user run it.";
+inline constexpr char mount_point[] = "it is a mount point";
+inline constexpr char another_program[] =
+    "Dispatch, another program holds the folder of \"{target}\" locked right now.";
+inline constexpr char that_program_nothing[] =
+    "This copy changed nothing. Wait for that program to finish, and try again.";
 inline constexpr char marked_immutable[] = "it is marked immutable";
 inline constexpr char marked_append_only[] = "it is marked append-only";
 inline constexpr char clear_immutable[] =
@@ -101,13 +172,14 @@ inline constexpr char run_as_owner[] =
 namespace messages::windows {
 
 // Only Windows reports a file held by a running program, and only its
-// replace can fail half way, taking the game's file away.
+// replace can fail half way, taking the game's file away or leaving the
+// old one aside.
 inline constexpr char locked[] = "Dispatch, \"{target}\" is locked and cannot be patched.";
-inline constexpr char put_back[] =
-    "\"{target}\" was put back from \"{backup}\"; both hold the original.";
 inline constexpr char target_missing[] =
     "\"{target}\" is missing. \"{backup}\" holds the original: copy it to \"{target}\" to get "
     "the game back.";
+inline constexpr char old_file_left[] =
+    "The old \"{target}\" was left as \"{file}\"; the next run removes it.";
 inline constexpr char run_as_administrator[] =
     "Under Program Files, run this program as administrator (right-click it).";
 inline constexpr char marked_read_only[] = "it is marked read-only";
@@ -156,13 +228,18 @@ namespace messages::answers {
 
 // Plain ASCII, so it reads the same in any console and code page.
 inline constexpr char usage[] =
-    "Usage: camera-patch\n"
+    "Usage: camera-patch [GAME]\n"
+    "       camera-patch --restore [GAME]\n"
     "       camera-patch --help | --version\n"
     "\n"
     "Patches VELORAC.EXE, the program of Velomira Rally Circuit Gold Series,\n"
     "in the current folder, so that one camera value goes from 20 to 100, and\n"
     "keeps the original as VELORAC.EXE.bku. Run it in the game's folder and\n"
-    "type c and Enter at its menu to patch, or q and Enter to quit.\n";
+    "type c and Enter at its menu to patch, or q and Enter to quit. GAME, the\n"
+    "path of a VELORAC.EXE or of the folder that holds it, is patched instead.\n"
+    "\n"
+    "With --restore it undoes the patch: it puts VELORAC.EXE.bku back as\n"
+    "VELORAC.EXE, when that backup is the game's original.\n";
 
 }  // namespace messages::answers
 
@@ -171,8 +248,10 @@ struct filling {
   std::string_view value;
 };
 
-// `text` with each placeholder replaced by its value. One pass: a name that
-// happens to hold something in braces is written as it is.
+// `text` with each placeholder replaced by its value, made printable: the
+// values are names and reasons from outside, which must not drive the
+// player's terminal. One pass: a name that happens to hold something in
+// braces is written as it is.
 inline std::string fill(std::string_view text, std::initializer_list<filling> values) {
   std::string result;
   std::string_view::size_type at = 0;
@@ -190,7 +269,7 @@ inline std::string fill(std::string_view text, std::initializer_list<filling> va
         match = &value;
       }
     }
-    result += match != nullptr ? match->value : text.substr(open, close - open + 1);
+    result += match != nullptr ? printable(match->value) : text.substr(open, close - open + 1);
     at = close + 1;
   }
   result += text.substr(at);

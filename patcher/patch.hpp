@@ -1,9 +1,10 @@
-// The patcher's public face: the fixed patch, the procedure that applies it,
-// and the two streaming passes that find and rewrite the search bytes.
+// The patcher's public face: the fixed patch, the procedures that apply and
+// undo it, and the streaming passes that find and rewrite the search bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "patcher/file_io.hpp"
 
@@ -14,18 +15,40 @@ inline constexpr unsigned char replacement_bytes[pattern_length] = {0x89, 0xF2, 
                                                                     0xC2, 0xB9, 0x64};
 inline constexpr char backup_suffix[] = ".bku";
 
-// Patches `file_name` in the current folder, talking to the player as it goes.
-// A name in other letter case stands in for it when only one such is there.
-// Returns 1 when there is no such file and 0 after a successful patch. When
-// the file will not open, the search bytes are not there exactly once, or
-// the file system fails the patch, it ends the process with status 1 after
-// the player's pause; an interruption ends it as the signal would.
+// Patches `file_name` (a bare name in the current folder, or a path to the
+// game's file), talking to the player as it goes. A name in other letter
+// case stands in for it when only one such is there. Returns 1 when there
+// is no such file and 0 after a successful patch. When the search bytes are
+// not there exactly once, or the file or the file system refuses the patch,
+// it ends the process with status 1 after the player's pause; an
+// interruption ends it as the signal would.
 int apply_patch(const char* file_name);
 
+// Undoes the patch of `file_name`: puts its backup back, when the backup is
+// this file's original. Returns the exit status: 0 once the game is the
+// original again (or was already), and 1, with nothing changed, when there
+// is no backup or it is another version's. Asks nothing but the closing
+// Enter; an interruption ends it as the signal would.
+int restore_backup(const char* file_name);
+
+// What a path on the command line (a file dropped on the program) makes the
+// game's file: the file itself when it is a VELORAC.EXE, in any letter
+// case, or one in the folder it names. A path to no file at all is no
+// choice, and the current folder's game is patched, as always.
+enum class given { nothing, game, other_file };
+given game_from_argument(const std::string& argument, std::string& game);
+
+// Refuses a file of another name than the game's, after the banner, with
+// nothing changed anywhere. Returns the exit status, 1.
+int refuse_other_file(const std::string& file);
+
 // Reads `in` to its end and counts the leftmost non-overlapping occurrences
-// of `pattern`. Returns -1 on a read error, described in `error`.
+// of `pattern`; in the same pass, with `second` given, those of `second`
+// (as long) into `second_found`. Returns -1 on a read error, described in
+// `error`.
 std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::size_t length,
-                           io_error& error);
+                           io_error& error, const unsigned char* second = nullptr,
+                           std::int64_t* second_found = nullptr);
 
 // Copies `in` to `out`, writing `replacement` (same length) in place of each
 // occurrence that count_matches would count. Returns the number of
@@ -35,3 +58,14 @@ std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char*
 
 // Copies `in` to `out` unchanged. Returns false on a read or write error.
 bool copy_contents(open_file& in, open_file& out, io_error& error);
+
+// What reading a backup and the game's file side by side found.
+struct backup_comparison {
+  std::int64_t occurrences = 0;  // of the search bytes in the backup
+  bool same = true;              // the game's file equals the backup
+  bool patched = true;           // ... or the backup with the search bytes replaced
+};
+
+// Reads `backup` and `game` once, side by side, to their ends.
+bool compare_with_backup(open_file& backup, open_file& game, backup_comparison& result,
+                         io_error& error);

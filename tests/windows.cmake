@@ -64,19 +64,10 @@ set_tests_properties(wine_start wine_stop end_to_end windows PROPERTIES
 # The same program, with its Windows calls routed through counting wrappers
 # that can fail or end any one of them: the fault matrix's program. The exe
 # players get is built without any of it.
-get_target_property(program_sources camera-patch SOURCES)
-get_target_property(program_definitions camera-patch COMPILE_DEFINITIONS)
-get_target_property(program_link_options camera-patch LINK_OPTIONS)
-list(TRANSFORM program_sources PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^[^/]")
 add_library(windows_faults STATIC windows_faults.cc)
 target_include_directories(windows_faults PRIVATE ${PROJECT_SOURCE_DIR})
-add_executable(camera-patch-faults ${program_sources})
-target_include_directories(camera-patch-faults PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(camera-patch-faults PRIVATE ${program_definitions})
-target_compile_options(camera-patch-faults PRIVATE
+add_program(camera-patch-faults LIBRARIES windows_faults COMPILE_OPTIONS
   $<$<COMPILE_LANGUAGE:CXX>:-include ${CMAKE_CURRENT_SOURCE_DIR}/windows_faults.hpp>)
-target_link_libraries(camera-patch-faults PRIVATE matcher windows_faults)
-target_link_options(camera-patch-faults PRIVATE ${program_link_options})
 
 add_test(NAME fault_matrix
   COMMAND ${unless_noted} ${Python3_EXECUTABLE}

@@ -1,4 +1,4 @@
-// POSIX file-system calls for the patch: plain descriptors, no stdio, so
+// Linux file-system calls for the patch: plain descriptors, no stdio, so
 // every call's result reaches us and nothing is buffered behind our back.
 
 // A 64-bit file size even where off_t defaults to 32 bits (32-bit Linux):
@@ -24,8 +24,9 @@
 
 namespace {
 
+namespace common = messages::common;
+namespace posix = messages::posix;
 namespace tried = messages::tried;
-namespace text = messages::posix;
 
 // Reads errno first, before anything else can overwrite it.
 bool fail(io_error& error, const std::string& action, const std::string& file) {
@@ -65,11 +66,11 @@ bool marked(const std::string& name, int extra_flags, forbidding_mark& mark) {
   const bool known = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
   close(fd);
   if (known && (flags & FS_IMMUTABLE_FL) != 0) {
-    mark = {text::marked_immutable, text::clear_immutable};
+    mark = {posix::marked_immutable, posix::clear_immutable};
     return true;
   }
   if (known && (flags & FS_APPEND_FL) != 0) {
-    mark = {text::marked_append_only, text::clear_append_only};
+    mark = {posix::marked_append_only, posix::clear_append_only};
     return true;
   }
   return false;
@@ -95,6 +96,17 @@ bool unsupported_here(int code) {
 
 }  // namespace
 
+const char path_separators[] = "/";
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool is_folder(const std::string& name) {
+  struct stat info;
+  return stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::string full_folder_of(const std::string& name) {
   const std::string folder = folder_of(name);
   char* full = realpath(folder.c_str(), nullptr);
@@ -108,10 +120,16 @@ std::string full_folder_of(const std::string& name) {
 
 bool is_open(const open_file& file) { return file.native >= 0; }
 
-bool open_for_reading(const std::string& name, open_file& file, io_error& error) {
+bool open_for_reading(const std::string& name, open_file& file, io_error& error, links at_name) {
   // O_NONBLOCK: a pipe planted at the name must not hang the open; anything
   // but a plain file is refused before it is read.
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int no_link = at_name == links::refused ? O_NOFOLLOW : 0;
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | no_link);
+  if (fd < 0 && errno == ELOOP && no_link != 0) {
+    fail_with(error, tried::read, name, common::not_regular);
+    error.not_a_file = true;
+    return false;
+  }
   if (fd < 0) {
     return fail(error, tried::open, name);
   }
@@ -126,11 +144,82 @@ bool check_regular_file(const open_file& file, io_error& error) {
     return fail(error, tried::examine, file.name);
   }
   if (!S_ISREG(info.st_mode)) {
-    return fail_with(
-        error, tried::read, file.name,
-        S_ISDIR(info.st_mode) ? messages::common::is_folder : messages::common::not_regular);
+    fail_with(error, tried::read, file.name,
+              S_ISDIR(info.st_mode) ? common::is_folder : common::not_regular);
+    error.not_a_file = true;
+    return false;
   }
   return true;
+}
+
+// What a player who may not write the folder can do: make it writable,
+// when it is theirs, or else have it done by its owner or root.
+static const char* write_permission_advice(const std::string& name) {
+  struct stat folder;
+  if (stat(folder_of(name).c_str(), &folder) != 0) {
+    return posix::need_write_permission;
+  }
+  if (folder.st_uid == geteuid()) {
+    return (folder.st_mode & S_IWUSR) == 0 ? posix::make_folder_writable
+                                           : posix::need_write_permission;
+  }
+  return geteuid() == 0 ? posix::need_write_permission : posix::run_with_sudo;
+}
+
+namespace {
+
+file_identity identity_of(const struct stat& info) {
+  const auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+  };
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+          nanoseconds(info.st_ctim)};
+}
+
+}  // namespace
+
+bool identify_file(const open_file& file, file_identity& identity, io_error& error) {
+  struct stat info;
+  if (fstat(descriptor(file), &info) != 0) {
+    return fail(error, tried::examine, file.name);
+  }
+  identity = identity_of(info);
+  return true;
+}
+
+bool identify_name(const std::string& name, file_identity& identity, io_error& error) {
+  struct stat info;
+  if (stat(name.c_str(), &info) != 0) {
+    return fail(error, tried::examine, name);
+  }
+  identity = identity_of(info);
+  return true;
+}
+
+std::int64_t milliseconds_since_written(const file_identity& identity) {
+  timespec now{};
+  // Without the time, the file looks written just now: it is watched, not trusted.
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    return 0;
+  }
+  const std::int64_t now_ns = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  return (now_ns - identity.written) / 1000000;
+}
+
+std::uint64_t monotonic_milliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
+void pause_milliseconds(unsigned milliseconds) {
+  timespec left = {static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000};
+  // A signal the program holds cuts the sleep short; the rest is slept.
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 creation create_new_file(const std::string& name, open_file& file, io_error& error) {
@@ -144,9 +233,9 @@ creation create_new_file(const std::string& name, open_file& file, io_error& err
   const int code = errno;
   fail_in_folder(error, tried::create_in, name);
   if (code == EROFS) {
-    error.advice = text::read_only_file_system;
+    error.advice = posix::read_only_file_system;
   } else if (code == EACCES || code == EPERM) {
-    error.advice = text::need_write_permission;
+    error.advice = fill(write_permission_advice(name), {{"folder", error.file}});
   }
   return code == EEXIST ? creation::name_taken : creation::failed;
 }
@@ -187,17 +276,13 @@ bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-#ifdef SYNC_FILE_RANGE_WRITE
   // Starts the disk on what has been written, without waiting, so the copy
   // and the disk work at once and the final fsync finds little left to do
-  // (on a 512 MiB copy it went from about 0.2 s to under 1 ms). Only Linux
-  // has the call; elsewhere fsync does it all.
-  if (sync_file_range(descriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE) != 0) {
-    // Only a hint, which some file systems and sandboxes refuse (EINVAL,
-    // ENOSYS, ESPIPE): a refusal costs speed, not safety. A failed write-out
-    // still shows in fsync's result, which alone decides.
-  }
-#endif
+  // (bench/run.sh shows the cost of the syncs). Only a hint, which some file
+  // systems and sandboxes refuse (EINVAL, ENOSYS, ESPIPE): a refusal costs
+  // speed, not safety. A failed write-out still shows in fsync's result,
+  // which alone decides.
+  (void)sync_file_range(descriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE);
   return true;
 }
 
@@ -259,12 +344,28 @@ bool close_file(open_file& file, io_error& error) {
   return true;
 }
 
-void abandon_file(open_file& file) {
+void release_file(open_file& file) {
   if (is_open(file)) {
     close(descriptor(file));
     file.native = -1;
   }
 }
+
+namespace {
+
+// The kernel marks the root of a mount (statx, Linux 5.8); older ones show
+// only a mount of another file system, by its device.
+bool is_mount_point(const std::string& name, dev_t device) {
+  struct statx info;
+  if (statx(AT_FDCWD, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0 &&
+      (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  struct stat folder;
+  return stat(folder_of(name).c_str(), &folder) == 0 && folder.st_dev != device;
+}
+
+}  // namespace
 
 bool check_replaceable(const std::string& name, io_error& error) {
   forbidding_mark mark;
@@ -280,29 +381,28 @@ bool check_replaceable(const std::string& name, io_error& error) {
   if (S_ISREG(file.st_mode) && marked(name, 0, mark)) {
     return refuse_marked(error, tried::replace, name, mark);
   }
+  // A file mounted over the name (a bind mount) cannot be renamed over; the
+  // rename would fail with EBUSY only after the backup had been replaced.
+  if (is_mount_point(name, file.st_dev)) {
+    return fail_with(error, tried::replace, name, posix::mount_point);
+  }
   // A sticky folder (like /tmp, or a game folder shared by several players)
   // lets a file be replaced only by its owner, the folder's owner or root.
   struct stat in_folder;
   const uid_t us = geteuid();
   if (stat(folder.c_str(), &in_folder) == 0 && (in_folder.st_mode & S_ISVTX) != 0 && us != 0 &&
       file.st_uid != us && in_folder.st_uid != us) {
-    return refuse(error, tried::replace, name, text::owner_only,
-                  fill(text::run_as_owner, {{"file", name}}));
+    return refuse(error, tried::replace, name, posix::owner_only,
+                  fill(posix::run_as_owner, {{"file", name}}));
   }
   return true;
 }
 
-replace_result replace_file(const std::string& from, const std::string& to, bool keep_identity,
-                            io_error& error) {
-  // What the system keeps of a file here besides its bytes, its owner and
-  // permission bits, the new file was given already; a rename is never half
-  // done.
-  (void)keep_identity;
+bool rename_over(const std::string& from, const std::string& to, io_error& error) {
   struct stat before;
   const bool stamped = lstat(from.c_str(), &before) == 0;
   if (rename(from.c_str(), to.c_str()) != 0) {
-    fail(error, tried::replace, to);
-    return replace_result::unchanged;
+    return fail(error, tried::replace, to);
   }
   // Some FUSE file systems (fusefat) stamp a renamed file with the time of
   // the rename, which would take the backup's time from it. Putting it back
@@ -314,7 +414,16 @@ replace_result replace_file(const std::string& from, const std::string& to, bool
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
-  return replace_result::replaced;
+  return true;
+}
+
+replace_result replace_keeping_identity(const std::string& from, const std::string& to,
+                                        std::string& left_behind, io_error& error) {
+  // What the system keeps of a file here besides its bytes, its owner and
+  // permission bits, the new file was given already; a rename is never half
+  // done, and sets nothing aside.
+  left_behind.clear();
+  return rename_over(from, to, error) ? replace_result::replaced : replace_result::unchanged;
 }
 
 namespace {
@@ -361,7 +470,7 @@ bool sync_renamed(const std::string& name, io_error& error) {
   return true;
 }
 
-void remove_quietly(const std::string& name) { unlink(name.c_str()); }
+bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0 || errno == ENOENT; }
 
 bool list_folder_of(const std::string& name, std::vector<std::string>& names, io_error& error) {
   names.clear();

@@ -1,0 +1,6 @@
+@echo off
+rem Undoes camera-patch: puts VELORAC.EXE.bku back as VELORAC.EXE, when it
+rem is the original of the VELORAC.EXE beside it. A VELORAC.EXE dropped on
+rem this file is undone in its own folder.
+cd /d "%~dp0"
+"%~dp0camera-patch.exe" --restore %1
