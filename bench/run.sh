@@ -53,7 +53,7 @@ echo "scratch: $(df -PT "$scratch" | awk 'NR == 2 { print $1 ", " $2 }')"
 
 cd "$scratch"
 size=$((size_mib << 20))
-"$build/bench/make_target" original "$size" $((size / 3))
+"$build/make_target" original "$size" $((size / 3))
 
 now_ns() { date +%s%N; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }

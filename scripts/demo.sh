@@ -4,11 +4,11 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-# A compiler, CMake with make, and Python are all the demo needs. With them
-# there nothing is installed, so no root is needed; without, they come from
+# A compiler and CMake with make are all the demo needs. With them there
+# nothing is installed, so no root is needed; without, they come from
 # Debian's packages, which takes root or sudo.
 missing=()
-for tool in "${CXX:-c++}" cmake make python3; do
+for tool in "${CXX:-c++}" cmake make; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if ((${#missing[@]} > 0)); then
@@ -20,10 +20,14 @@ if ((${#missing[@]} > 0)); then
   bash "$root/scripts/install-deps.sh" --demo
 fi
 cmake -S "$root" -B "$root/build-demo" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=OFF >/dev/null
-cmake --build "$root/build-demo" --target camera-patch -j "$(nproc)" >/dev/null
+cmake --build "$root/build-demo" --target camera-patch make_target -j "$(nproc)" >/dev/null
 
 rm -rf "$root/demo"
 mkdir -p "$root/demo"
-python3 "$root/scripts/make-demo-target.py" "$root/demo/VELORAC.EXE"
+# 64 KiB, the search bytes in the middle.
+"$root/build-demo/make_target" "$root/demo/VELORAC.EXE" 65536 32768
+# As an installed game's file: not written a moment ago, which the program
+# would first wait to see finished.
+touch -d "2001-02-03 12:00" "$root/demo/VELORAC.EXE"
 cd "$root/demo"
 exec "$root/build-demo/camera-patch"

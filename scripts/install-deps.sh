@@ -6,13 +6,14 @@
 set -euo pipefail
 source "$(dirname "$0")/packages.sh"
 
-packages=(cmake g++ make python3)     # the build; Python makes the demo's target and drives the tests
+packages=(cmake g++ make)             # the build
 demo=false
 if [[ "${1-}" == --demo ]]; then
   shift
   demo=true
 else
   packages+=(
+    python3                           # drives the tests
     libgtest-dev                      # unit tests
     libbenchmark-dev                  # the matcher benchmark, built to keep it compiling
     strace                            # fault injection in the end-to-end tests
