@@ -275,6 +275,31 @@ class FaultMatrixTest(ScratchFolderTest):
         """Ended at each call; under wine also its console window closed there."""
         self.run_matrix(killed=True)
 
+    def half_done_runs(self, counts):
+        """Each run of the half-done matrix below, as (earlier backup, plan,
+        call, n, what); `counts` adds up its calls, without and with an
+        earlier backup."""
+        for earlier_backup in (None, EARLIER_BACKUP):
+            replace = next((point for point in self.points_to_fail(earlier_backup)
+                            if point[0] == "ReplaceFileW"), None)
+            self.assertIsNotNone(replace, "the clean patch never calls ReplaceFileW")
+            for error in HALF_DONE:
+                plans = [[(*replace, error)]]
+                for plan in plans:  # the half-done plan, then the one it adds
+                    self.prepare(earlier_backup)
+                    calls = windows_calls(self.folder, plan)
+                    later = [point for point in calls[calls.index(replace) + 1:]
+                             if (*point, ACCESS_DENIED) not in plan]
+                    if plan == plans[0]:
+                        # The rename back (after 1177) and the plain rename after it.
+                        first = next(nth for name, nth in later if name == "MoveFileExW")
+                        plans.append(plan + [("MoveFileExW", nth, ACCESS_DENIED)
+                                             for nth in (first, first + 1)])
+                    counts[bool(earlier_backup)] += len(later)
+                    for name, nth in later:
+                        for what in ENDINGS + (errors_of(name) if plan == plans[0] else ()):
+                            yield earlier_backup, plan, name, nth, what
+
     def test_a_half_done_replace_then_any_failure_or_end_keeps_the_promise(self):
         """ReplaceFileW can fail half way; each call the program then makes to
         set that right is failed, ended, and has the window closed, in turn:
@@ -283,32 +308,11 @@ class FaultMatrixTest(ScratchFolderTest):
         if not harness.WINDOWS:
             self.skipTest("a rename on Linux is never half done")
         counts = [0, 0]
-        for earlier_backup in (None, EARLIER_BACKUP):
-            replaces = [point for point in self.points_to_fail(earlier_backup)
-                        if point[0] == "ReplaceFileW"]
-            self.assertTrue(replaces, "the clean patch never calls ReplaceFileW")
-            for error in HALF_DONE:
-                half_done = [(*replaces[0], error)]
-                self.prepare(earlier_backup)
-                calls = windows_calls(self.folder, half_done)
-                later = calls[calls.index(replaces[0]) + 1:]
-                # The rename back (after 1177) and the plain rename after it.
-                first = next(nth for name, nth in later if name == "MoveFileExW")
-                renames = [("MoveFileExW", nth, ACCESS_DENIED) for nth in (first, first + 1)]
-                for plan in (half_done, half_done + renames):
-                    if plan != half_done:
-                        self.prepare(earlier_backup)
-                        calls = windows_calls(self.folder, plan)
-                        later = calls[calls.index(replaces[0]) + 1:]
-                    later = [point for point in later if (*point, ACCESS_DENIED) not in plan]
-                    counts[bool(earlier_backup)] += len(later)
-                    for name, nth in later:
-                        whats = ENDINGS + (errors_of(name) if plan == half_done else ())
-                        for what in whats:
-                            with self.subTest(plan=plan, call=name, nth=nth, what=what,
-                                              earlier_backup=bool(earlier_backup)):
-                                self.check_point(earlier_backup, plan + [(name, nth, what)], True,
-                                                 ended=judged_as(what), target_may_be_gone=True)
+        for earlier_backup, plan, name, nth, what in self.half_done_runs(counts):
+            with self.subTest(plan=plan, call=name, nth=nth, what=what,
+                              earlier_backup=bool(earlier_backup)):
+                self.check_point(earlier_backup, plan + [(name, nth, what)], True,
+                                 ended=judged_as(what), target_may_be_gone=True)
         self.summarise("half done, then failed, ended or closed", counts)
 
     def test_a_file_system_that_refuses_replace_file_gets_a_plain_rename(self):
