@@ -8,12 +8,16 @@ own sentences (failures, outcomes, advice) are read from
 patcher/messages.hpp, names filled in, as the player gets them."""
 import ast
 import os
+import pty
 import re
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import time
+import tty
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -236,6 +240,85 @@ def wait_for_temporary_file(folder, timeout=60, meanwhile=lambda: time.sleep(0.0
         meanwhile()
 
 
+class Session:
+    """One run of the program on its own terminal."""
+
+    def __init__(self, folder, command=None, raw=False, **env_changes):
+        command = command or COMMAND
+        env = environment(**env_changes)
+        self.pid, self.master = pty.fork()
+        if self.pid == 0:
+            try:
+                if raw:  # as wine's console expects: CR is the Enter key
+                    tty.setraw(0)
+                os.chdir(folder)
+                os.execvpe(command[0], command, env)
+            except OSError as error:  # shown on the screen the test reports
+                os.write(2, f"{command[0]}: {error}\n".encode())
+            finally:
+                # A child that cannot start must not go on to run the tests a second time.
+                os._exit(127)
+        self.screen = b""
+
+    def read_until(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not self.read_some(remaining):
+                raise AssertionError(f"never saw {text!r}; screen: {self.screen[-400:]!r}")
+        return self.screen
+
+    def read_some(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.master, 65536)
+        except OSError:  # the program has gone and the terminal with it
+            return False
+        self.screen += data
+        return bool(data)
+
+    def is_waiting(self):
+        """True when the program has printed nothing more for a while."""
+        before = len(self.screen)
+        self.read_some(0.3)
+        return len(self.screen) == before
+
+    def type(self, keys):
+        os.write(self.master, keys)
+
+    def finish(self, timeout=60):
+        """Waits for the program to end, reading its screen meanwhile, and only
+        then closes the terminal: closed earlier, it hangs up on a program still
+        on its way out, which under wine takes a while. The end of the output
+        is no sign of the end: a program may let go of its terminal before it
+        ends, and wine's console and server may hold it open after."""
+        deadline = time.monotonic() + timeout
+        ended = os.pidfd_open(self.pid)
+        watched = [self.master, ended]
+        try:
+            while True:
+                remaining = deadline - time.monotonic()
+                ready, _, _ = select.select(watched, [], [], max(remaining, 0))
+                if ended in ready:
+                    break
+                if not ready:
+                    os.kill(self.pid, signal.SIGKILL)
+                    os.waitpid(self.pid, 0)
+                    os.close(self.master)
+                    raise AssertionError(f"never ended; screen: {self.screen[-400:]!r}")
+                if not self.read_some(0):  # no one has the terminal open now
+                    watched.remove(self.master)
+        finally:
+            os.close(ended)
+        _, status = os.waitpid(self.pid, 0)
+        while self.read_some(0):
+            pass
+        os.close(self.master)
+        return status
+
+
 class ScratchFolderTest(unittest.TestCase):
     original = image()
 
@@ -267,6 +350,29 @@ class ScratchFolderTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(self.contents(folder) == {TARGET: patched(original), BACKUP: original},
                         "not patched, with the backup beside it")
+
+    def interrupt_patch(self, at_menu, interrupt, size, may_finish=False):
+        """Patches a target of `size` bytes in the session `at_menu()` starts,
+        long enough to take a while, and calls `interrupt(session)` once its
+        temporary file is there. Nothing temporary is left: the folder is as
+        it was, or, `may_finish` (caught in the renames), fully patched and
+        said so. Returns the session, ended, and its exit status."""
+        large_target(self.path(TARGET), size)
+        session = at_menu()
+        session.type(b"c\r")
+        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
+                                lambda: session.screen)
+        interrupt(session)
+        status = os.waitstatus_to_exitcode(session.finish())
+        left = sorted(os.listdir(self.folder))
+        self.assertIn(left, ([TARGET], [TARGET, BACKUP]) if may_finish else ([TARGET],))
+        if BACKUP in left:
+            self.assertTrue(large_target_holds(self.path(TARGET), size, REPLACED))
+            self.assertTrue(large_target_holds(self.path(BACKUP), size, SEARCH))
+            self.assertIn(b"patch installed!", session.screen)
+        else:
+            self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
+        return session, status
 
     def program_anyone_may_run(self):
         """A copy of the program that nobody may run, wherever the build is."""

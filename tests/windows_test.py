@@ -8,11 +8,9 @@ import termios
 import time
 
 import harness
-from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE,
-                     REPLACED, SEARCH, TARGET, ScratchFolderTest, could_not, large_target,
-                     large_target_holds, main, patched, run, said, shown,
-                     wait_for_temporary_file)
-from terminal_test import Session
+from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE, REPLACED,
+                     SEARCH, TARGET, ScratchFolderTest, Session, could_not, main, patched, run,
+                     said, shown)
 
 # What wine's console puts on the Linux terminal behind it: UTF-8 (as
 # MENU_BOTTOM), and ANSI colours for the console's.
@@ -226,25 +224,11 @@ class WhatTheBackupKeepsTest(ScratchFolderTest):
 
 class InterruptionTest(ScratchFolderTest):
     def test_ctrl_c_during_the_patch_leaves_no_temporary_files(self):
-        # Large enough that the copies take a while.
-        size = 200 << 20
-        large_target(self.path(TARGET), size)
-        session = console_at_menu(self.folder)
-        session.type(b"c\r")
-        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
-                                lambda: session.screen)
-        session.interrupt()
-        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), INTERRUPTED)
-        # Caught in the copies, the folder is as before; in the renames,
-        # the patch is finished. Either way nothing temporary is left.
-        left = sorted(os.listdir(self.folder))
-        self.assertIn(left, ([TARGET], [TARGET, BACKUP]))
-        if BACKUP in left:
-            self.assertTrue(large_target_holds(self.path(TARGET), size, REPLACED))
-            self.assertTrue(large_target_holds(self.path(BACKUP), size, SEARCH))
-            self.assertIn(b"patch installed!", session.screen)
-        else:
-            self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
+        # Caught in the copies, the folder is as before; in the renames, the
+        # patch is finished.
+        _, status = self.interrupt_patch(lambda: console_at_menu(self.folder),
+                                         WineConsole.interrupt, 200 << 20, may_finish=True)
+        self.assertEqual(status, INTERRUPTED)
 
 
 if __name__ == "__main__":
