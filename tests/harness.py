@@ -7,12 +7,14 @@ from the program's source: their exact bytes are the check. The program's
 own sentences (failures, outcomes, advice) are read from
 patcher/messages.hpp, names filled in, as the player gets them."""
 import ast
+import contextlib
 import os
 import pty
 import re
 import select
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -115,6 +117,13 @@ def could_not(action, file, reason):
     """The line that names a failing call; `reason` a sentence's name or the system's words.
     `action` is written out: the words that fill it are in no document that would check them."""
     return said("could_not", action=action, file=file, reason=MESSAGES.get(reason, reason))
+
+
+# Where a refusal comes, when not once the bytes are found: the screen before
+# its headline, and what it then says of the folder. Refused as it is
+# opened, the target was never looked at, and nothing is said of the folder.
+REFUSED_AT = {"not_opened": (MENU_SCREEN + BANNER + b"  \n", b""),
+              "not_searched": (PATCH_SCREEN, said("nothing_changed"))}
 
 
 # Set from the command line by configure(): how to start the program, and
@@ -330,17 +339,25 @@ class ScratchFolderTest(unittest.TestCase):
         return os.path.join(self.folder, name)
 
     def put(self, name, data, mode=None):
+        """Writes `name`, in the scratch folder unless it is a full path."""
         with open(self.path(name), "wb") as out:
             out.write(data)
         if mode is not None:
             os.chmod(self.path(name), mode)
 
     def contents(self, folder=None):
-        """Every file in the scratch folder, or in `folder`, by name."""
+        """Every file in the scratch folder, or in `folder`, by name. What is
+        no plain file (a folder, a device, a pipe, a link to nowhere), which
+        a read would fail on or wait on for ever, is told by its kind."""
         folder = folder or self.folder
         found = {}
         for name in os.listdir(folder):
-            with open(os.path.join(folder, name), "rb") as f:
+            path = os.path.join(folder, name)
+            if not os.path.isfile(path):
+                link = os.readlink(path) if os.path.islink(path) else ""
+                found[name] = f"<{stat.filemode(os.lstat(path).st_mode)} {link}>".encode()
+                continue
+            with open(path, "rb") as f:
                 found[name] = f.read()
         return found
 
@@ -350,6 +367,39 @@ class ScratchFolderTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(self.contents(folder) == {TARGET: patched(original), BACKUP: original},
                         "not patched, with the backup beside it")
+
+    def check_refused(self, headline, action, file, reason, advice=None, folder=None, user=False,
+                      wrapper=()):
+        """A patch in the scratch folder, or `folder`, as nobody with `user`,
+        refused before anything changed: status 1; after the screen, the
+        headline, the failing call, any advice, that no file was changed, the
+        pause; every file as it was, and nothing untrue said of them."""
+        from promise import broken_promises  # which judges by this module's texts
+        folder = folder or self.folder
+        before = self.contents(folder)
+        status, out = self.run_as_user(folder, wrapper) if user else run(folder, wrapper=wrapper)
+        self.assertEqual(broken_promises(before, self.contents(folder), status, out), [], out[-500:])
+        self.assertEqual(status, 1, out[-500:])
+        screen, outcome = REFUSED_AT.get(headline, (PATCH_SCREEN + FOUND, said("nothing_changed")))
+        # The file's name goes out as it is: only the program's own words are code page 437.
+        told = shown(said(headline) + could_not(action, "\0", reason) +
+                     (said(advice, file="\0") if advice else b"") + outcome + PAUSE)
+        self.assertEqual(out[len(shown(screen)):], told.replace(b"\0", file.encode()))
+        self.assertTrue(out.startswith(shown(screen)), "not the screen before the refusal")
+        self.assertEqual(self.contents(folder), before)
+
+    @contextlib.contextmanager
+    def immutable(self, path, mark="i"):
+        """`path` marked immutable, which refuses even root, or with "a"
+        append-only, while the block runs; the test is skipped, visibly, where
+        the mark is refused."""
+        if shutil.which("chattr") is None or subprocess.run(
+                ["chattr", "+" + mark, path], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest(f"chattr +{mark} is not allowed here")
+        try:
+            yield
+        finally:
+            subprocess.run(["chattr", "-" + mark, path], check=True)
 
     def interrupt_patch(self, at_menu, interrupt, size, may_finish=False):
         """Patches a target of `size` bytes in the session `at_menu()` starts,
