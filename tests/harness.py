@@ -167,14 +167,9 @@ BOX_DRAWING = (0xB3, 0xBF, 0xC0, 0xC4, 0xD9, 0xDA)
 
 
 def environment(**changes):
-    env = dict(os.environ)
-    env.update({"WINEDEBUG": "-all"})
-    for name, value in changes.items():
-        if value is None:
-            env.pop(name, None)
-        else:
-            env[name] = value
-    return env
+    """The tests' environment with `changes`; a name changed to None is left out."""
+    env = {**os.environ, "WINEDEBUG": "-all", **changes}
+    return {name: value for name, value in env.items() if value is not None}
 
 
 def run(folder, reply=b"c\n\n", wrapper=(), timeout=120, command=None, **env_changes):
@@ -192,10 +187,8 @@ def run(folder, reply=b"c\n\n", wrapper=(), timeout=120, command=None, **env_cha
 def strace(*injections, log="/dev/null", options=()):
     """A wrapper that makes each system call of `injections` ("fsync:error=EIO:when=3")
     fail, or signal, as it says."""
-    wrapper = ["strace", "-qq", "-o", log, *options]
-    for injection in injections:
-        wrapper += ["-e", "inject=" + injection]
-    return wrapper
+    return ["strace", "-qq", "-o", log, *options,
+            *(part for injection in injections for part in ("-e", "inject=" + injection))]
 
 
 def as_unprivileged_user():
@@ -378,7 +371,8 @@ class ScratchFolderTest(unittest.TestCase):
         folder = folder or self.folder
         before = self.contents(folder)
         status, out = self.run_as_user(folder, wrapper) if user else run(folder, wrapper=wrapper)
-        self.assertEqual(broken_promises(before, self.contents(folder), status, out), [], out[-500:])
+        after = self.contents(folder)
+        self.assertEqual(broken_promises(before, after, status, out), [], out[-500:])
         self.assertEqual(status, 1, out[-500:])
         screen, outcome = REFUSED_AT.get(headline, (PATCH_SCREEN + FOUND, said("nothing_changed")))
         # The file's name goes out as it is: only the program's own words are code page 437.
@@ -386,7 +380,7 @@ class ScratchFolderTest(unittest.TestCase):
                      (said(advice, file="\0") if advice else b"") + outcome + PAUSE)
         self.assertEqual(out[len(shown(screen)):], told.replace(b"\0", file.encode()))
         self.assertTrue(out.startswith(shown(screen)), "not the screen before the refusal")
-        self.assertEqual(self.contents(folder), before)
+        self.assertEqual(after, before)
 
     @contextlib.contextmanager
     def immutable(self, path, mark="i"):

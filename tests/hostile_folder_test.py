@@ -80,8 +80,9 @@ class PermissionTest(ScratchFolderTest):
         for wrapper, named in (((), os.path.realpath(game)),
                                (strace("getcwd:error=ENOMEM", options=["-f"]), ".")):
             with self.subTest(folder_named=named):
-                self.check_refused("backup_not_made", "create a file in", named, "Permission denied",
-                                   "need_write_permission", folder=game, user=True, wrapper=wrapper)
+                self.check_refused("backup_not_made", "create a file in", named,
+                                   "Permission denied", "need_write_permission", folder=game,
+                                   user=True, wrapper=wrapper)
                 self.assertEqual(stat.S_IMODE(os.stat(game).st_mode), 0o555)
 
 if __name__ == "__main__":
