@@ -12,11 +12,17 @@ RESET = b"\x1b[0m"
 CLEAR = b"\x1b[2J\x1b[H"
 
 
+def at_menu(folder, term="xterm", no_color=None):
+    """The program on a terminal of the kind `term`, once its menu is on the screen."""
+    session = Session(folder, TERM=term, NO_COLOR=no_color)
+    session.read_until(MENU_BOTTOM)
+    return session
+
+
 class TerminalTest(ScratchFolderTest):
     def test_colours_are_set_cleared_and_given_back(self):
-        session = Session(self.folder, TERM="xterm", NO_COLOR=None)
-        screen = session.read_until(MENU_BOTTOM)
-        self.assertTrue(screen.startswith(SET_COLOUR + CLEAR), screen[:40])
+        session = at_menu(self.folder)
+        self.assertTrue(session.screen.startswith(SET_COLOUR + CLEAR), session.screen[:40])
         self.assertTrue(session.is_waiting())
 
         session.type(b"c\r")
@@ -33,34 +39,28 @@ class TerminalTest(ScratchFolderTest):
 
     def test_colours_are_given_back_on_failure_and_on_interrupt(self):
         self.put(TARGET, image() + SEARCH)
-        session = Session(self.folder, TERM="xterm-256color", NO_COLOR=None)
-        session.read_until(MENU_BOTTOM)
+        session = at_menu(self.folder, "xterm-256color")
         session.type(b"c\r")
         session.read_until(PAUSE)
         session.type(b"\r")
         self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 1)
         self.assertTrue(session.screen.endswith(RESET))
 
-        session = Session(self.folder, TERM="xterm", NO_COLOR=None)
-        session.read_until(MENU_BOTTOM)
+        session = at_menu(self.folder)
         session.type(b"\x03")
         status = session.finish()
         self.assertEqual(os.waitstatus_to_exitcode(status), -signal.SIGINT)
         self.assertIn(RESET, session.screen[session.screen.index(MENU_BOTTOM):])
 
     def test_an_interrupted_patch_leaves_the_folder_as_it_was(self):
-        def at_menu():
-            session = Session(self.folder, TERM="xterm", NO_COLOR=None)
-            session.read_until(MENU_BOTTOM)
-            return session
-
         for sent in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             with self.subTest(signal=sent.name):
                 # Large enough that the copies are still being written when the
                 # signal comes: stopped there, nothing was changed.
-                session, status = self.interrupt_patch(at_menu, lambda session: (
-                    session.type(b"\x03") if sent == signal.SIGINT else os.kill(session.pid, sent)),
-                    128 << 20)
+                interrupt = ((lambda session: session.type(b"\x03")) if sent == signal.SIGINT else
+                             (lambda session: os.kill(session.pid, sent)))
+                session, status = self.interrupt_patch(lambda: at_menu(self.folder), interrupt,
+                                                       128 << 20)
                 self.assertEqual(status, -sent)
                 self.assertTrue(session.screen.endswith(RESET), session.screen[-80:])
 
@@ -73,16 +73,14 @@ class TerminalTest(ScratchFolderTest):
             self.assertNotIn(b"\x1b", session.screen)
 
     def test_no_colour_and_dumb_terminals(self):
-        session = Session(self.folder, TERM="xterm", NO_COLOR="1")
-        screen = session.read_until(MENU_BOTTOM)
-        self.assertTrue(screen.startswith(CLEAR))
+        session = at_menu(self.folder, no_color="1")
+        self.assertTrue(session.screen.startswith(CLEAR))
         session.type(b"q\r")
         session.finish()
         self.assertNotIn(b"\x1b[9", session.screen)
         self.assertNotIn(RESET, session.screen)
 
-        session = Session(self.folder, TERM="dumb")
-        session.read_until(MENU_BOTTOM)
+        session = at_menu(self.folder, "dumb")
         session.type(b"q\r")
         session.finish()
         self.assertNotIn(b"\x1b", session.screen)

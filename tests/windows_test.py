@@ -176,9 +176,9 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         self.check_patched(run(self.folder)[0], game)
 
 
-def attributes(folder, name):
-    """The letters wine's attrib shows for `name`: A, H, R, S."""
-    listed = subprocess.run(["wine", "cmd", "/c", "attrib", name], cwd=folder,
+def attrib(folder, *arguments):
+    """Wine's attrib in `folder`: for a name alone, the letters it shows (A, H, R, S)."""
+    listed = subprocess.run(["wine", "cmd", "/c", "attrib", *arguments], cwd=folder,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                             env=harness.environment(), check=True).stdout
     return set(listed.split(b"Z:")[0].decode().split())
@@ -194,13 +194,12 @@ class WhatTheBackupKeepsTest(ScratchFolderTest):
             self.put(name, b"k")
         long_ago = 981173106  # 3 February 2001
         os.utime(self.path(TARGET), (long_ago, long_ago))
-        subprocess.run(["wine", "cmd", "/c", "attrib", "+h", TARGET], cwd=self.folder,
-                       stdout=subprocess.DEVNULL, env=harness.environment(), check=True)
+        attrib(self.folder, "+h", TARGET)
         self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
         self.assertEqual(self.contents(),
                          {TARGET: patched(self.original), BACKUP: self.original, **keepers})
         self.assertEqual(os.stat(self.path(BACKUP)).st_mtime, long_ago)
-        self.assertIn("H", attributes(self.folder, BACKUP))
+        self.assertIn("H", attrib(self.folder, BACKUP))
 
 
 class InterruptionTest(ScratchFolderTest):
