@@ -323,6 +323,7 @@ class Session:
 
 class ScratchFolderTest(unittest.TestCase):
     original = image()
+    maxDiff = 2000  # room for a refusal's lines, side by side
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="camera-patch-test-")
@@ -378,7 +379,10 @@ class ScratchFolderTest(unittest.TestCase):
         # The file's name goes out as it is: only the program's own words are code page 437.
         told = shown(said(headline) + could_not(action, "\0", reason) +
                      (said(advice, file="\0") if advice else b"") + outcome + PAUSE)
-        self.assertEqual(out[len(shown(screen)):], told.replace(b"\0", file.encode()))
+        told = told.replace(b"\0", file.encode())
+        # As text, so that a failure shows the lines that differ.
+        self.assertEqual(*(text.decode(errors="surrogateescape")
+                           for text in (out[len(shown(screen)):], told)))
         self.assertTrue(out.startswith(shown(screen)), "not the screen before the refusal")
         self.assertEqual(after, before)
 
