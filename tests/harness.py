@@ -362,18 +362,25 @@ class ScratchFolderTest(unittest.TestCase):
         self.assertTrue(self.contents(folder) == {TARGET: patched(original), BACKUP: original},
                         "not patched, with the backup beside it")
 
-    def check_refused(self, headline, action, file, reason, advice=None, folder=None, user=False,
-                      wrapper=()):
-        """A patch in the scratch folder, or `folder`, as nobody with `user`,
-        refused before anything changed: status 1; after the screen, the
-        headline, the failing call, any advice, that no file was changed, the
-        pause; every file as it was, and nothing untrue said of them."""
+    def judged_run(self, folder=None, user=False, wrapper=()):
+        """Runs a patch in the scratch folder, or `folder`, as nobody with
+        `user`; returns the status and output, once the run is judged by its
+        own words (tests/promise.py)."""
         from promise import broken_promises  # which judges by this module's texts
         folder = folder or self.folder
         before = self.contents(folder)
         status, out = self.run_as_user(folder, wrapper) if user else run(folder, wrapper=wrapper)
         after = self.contents(folder)
         self.assertEqual(broken_promises(before, after, status, out), [], out[-500:])
+        return status, out
+
+    def check_refused(self, headline, action, file, reason, advice=None, folder=None, user=False,
+                      wrapper=()):
+        """A judged patch (above), refused before anything changed: status 1;
+        after the screen, the headline, the failing call, any advice, that no
+        file was changed, the pause; every file as it was."""
+        before = self.contents(folder)
+        status, out = self.judged_run(folder, user, wrapper)
         self.assertEqual(status, 1, out[-500:])
         screen, outcome = REFUSED_AT.get(headline, (PATCH_SCREEN + FOUND, said("nothing_changed")))
         # The file's name goes out as it is: only the program's own words are code page 437.
@@ -384,7 +391,7 @@ class ScratchFolderTest(unittest.TestCase):
         self.assertEqual(*(text.decode(errors="surrogateescape")
                            for text in (out[len(shown(screen)):], told)))
         self.assertTrue(out.startswith(shown(screen)), "not the screen before the refusal")
-        self.assertEqual(after, before)
+        self.assertEqual(self.contents(folder), before)
 
     @contextlib.contextmanager
     def immutable(self, path, mark="i"):

@@ -7,7 +7,6 @@ import pwd
 import shutil
 
 from harness import BACKUP, TARGET, ScratchFolderTest, main, run, strace
-from promise import broken_promises
 
 MARKS = {"i": "immutable", "a": "append_only"}
 
@@ -18,28 +17,21 @@ def need_root(test):
 
 
 class RareFolderTest(ScratchFolderTest):
-    def patch(self, wrapper=(), user=False):
-        """Runs a patch in the folder, as nobody with `user`; returns the
-        status and output, once the run is judged by its own words."""
-        before = self.contents()
-        status, out = self.run_as_user() if user else run(self.folder, wrapper=wrapper)
-        self.assertEqual(broken_promises(before, self.contents(), status, out), [], out[-500:])
-        return status, out
-
     def test_a_folder_the_system_cannot_sync_is_patched(self):
         # Some file systems have no sync for a folder (EINVAL): the third and
         # fourth fsync are the folder's, after each rename.
         for when in (3, 4):
             with self.subTest(when=when):
                 self.put(TARGET, self.original)
-                self.check_patched(self.patch(strace(f"fsync:error=EINVAL:when={when}"))[0])
+                faulty = strace(f"fsync:error=EINVAL:when={when}")
+                self.check_patched(self.judged_run(wrapper=faulty)[0])
                 os.remove(self.path(BACKUP))
         # One the player may write in and enter, but not list, cannot be
         # opened to sync it.
         self.put(TARGET, self.original, mode=0o666)
         os.chmod(self.folder, 0o333)
         self.addCleanup(os.chmod, self.folder, 0o700)
-        self.check_patched(self.patch(user=True)[0])
+        self.check_patched(self.judged_run(user=True)[0])
 
     def test_marked_files_and_folders_are_refused_before_anything_changes(self):
         need_root(self)
@@ -73,7 +65,7 @@ class RareFolderTest(ScratchFolderTest):
             self.skipTest("prlimit is not installed")
         self.put(TARGET, self.original)
         self.put(BACKUP, b"earlier backup")
-        status, out = self.patch(wrapper=["prlimit", f"--fsize={len(self.original) // 2}"])
+        status, out = self.judged_run(wrapper=["prlimit", f"--fsize={len(self.original) // 2}"])
         self.assertEqual(status, 1)
         self.assertIn(b": File too large.\n", out)
 

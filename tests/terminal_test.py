@@ -5,7 +5,7 @@ import os
 import signal
 
 import harness
-from harness import MENU_BOTTOM, PAUSE, SEARCH, TARGET, ScratchFolderTest, Session, image, main
+from harness import MENU_BOTTOM, PAUSE, SEARCH, TARGET, ScratchFolderTest, Session, main
 
 SET_COLOUR = b"\x1b[91;40m"
 RESET = b"\x1b[0m"
@@ -33,12 +33,11 @@ class TerminalTest(ScratchFolderTest):
         self.assertGreater(screen.rindex(CLEAR), screen.index(MENU_BOTTOM))
 
         session.type(b"\r")
-        status = session.finish()
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), 0)
         self.assertTrue(session.screen.endswith(RESET), session.screen[-40:])
 
     def test_colours_are_given_back_on_failure_and_on_interrupt(self):
-        self.put(TARGET, image() + SEARCH)
+        self.put(TARGET, self.original + SEARCH)
         session = at_menu(self.folder, "xterm-256color")
         session.type(b"c\r")
         session.read_until(PAUSE)
@@ -48,8 +47,7 @@ class TerminalTest(ScratchFolderTest):
 
         session = at_menu(self.folder)
         session.type(b"\x03")
-        status = session.finish()
-        self.assertEqual(os.waitstatus_to_exitcode(status), -signal.SIGINT)
+        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), -signal.SIGINT)
         self.assertIn(RESET, session.screen[session.screen.index(MENU_BOTTOM):])
 
     def test_an_interrupted_patch_leaves_the_folder_as_it_was(self):
