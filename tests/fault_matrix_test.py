@@ -83,23 +83,29 @@ def windows_calls(folder, faults=()):
     """The calls a patch under wine makes, with `faults` (see run_with_faults),
     as (name, n) from the test build's own trace, which sees only the
     program's own calls: the points to fail."""
+    status, _, trace = run_with_faults(folder, faults)
+    assert faults or status == 0, "the clean run failed"
+    return [(name, int(nth)) for name, nth in map(str.split, trace)]
+
+
+def run_with_faults(folder, faults):
+    """Runs a patch with each (call, n, what) in `faults`: an error to fail
+    the n-th call of that name with, or "end" to end the program there.
+    Returns its status, its output and, under wine, the lines of the test
+    build's trace."""
     with tempfile.TemporaryDirectory() as place:
         trace = os.path.join(place, "trace")
-        status, _ = run_with_faults(folder, faults, CAMERA_PATCH_TRACE=trace)
-        assert faults or status == 0, "the clean run failed"
+        if harness.WINDOWS:
+            planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
+            status, out = run(folder, CAMERA_PATCH_FAULTS=planned, CAMERA_PATCH_TRACE=trace)
+        else:
+            status, out = run(folder, wrapper=strace(*(
+                f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
+                for name, nth, what in faults)))
+        if not os.path.exists(trace):
+            return status, out, []
         with open(trace) as log:
-            return [(name, int(nth)) for name, nth in map(str.split, log)]
-
-
-def run_with_faults(folder, faults, **env_changes):
-    """Runs a patch with each (call, n, what) in `faults`: an error to fail
-    the n-th call of that name with, or "end" to end the program there."""
-    if harness.WINDOWS:
-        planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
-        return run(folder, CAMERA_PATCH_FAULTS=planned, **env_changes)
-    return run(folder, wrapper=strace(*(
-        f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
-        for name, nth, what in faults)), **env_changes)
+            return status, out, log.read().splitlines()
 
 
 def judged_as(what):
@@ -189,13 +195,9 @@ class FaultMatrixTest(ScratchFolderTest):
         self.runs += 1
         for attempt in (1, 2):
             self.prepare(earlier_backup)
-            with tempfile.TemporaryDirectory() as place:
-                trace = os.path.join(place, "trace")
-                status, out = run_with_faults(self.folder, faults, CAMERA_PATCH_TRACE=trace)
-                if os.path.exists(trace):
-                    with open(trace) as log:
-                        self.close_times += [int(line.split()[1]) for line in log
-                                             if line.startswith("closed ")]
+            status, out, trace = run_with_faults(self.folder, faults)
+            self.close_times += [int(line.split()[1]) for line in trace
+                                 if line.startswith("closed ")]
             try:
                 self.check_promise(earlier_backup, status, out, **judging)
                 if next_run:
@@ -321,8 +323,8 @@ class FaultMatrixTest(ScratchFolderTest):
         for error in ("ENOSYS", "ESPIPE"):
             with self.subTest(error=error):
                 self.prepare(None)
-                status, _ = run_with_faults(self.folder, [("sync_file_range", 1, error)])
-                self.check_complete_patch(status)
+                self.check_complete_patch(
+                    run_with_faults(self.folder, [("sync_file_range", 1, error)])[0])
 
     @linux_only
     def test_an_interruption_at_every_call_leaves_the_folder_whole(self):
