@@ -12,6 +12,7 @@ import re
 import signal
 import sys
 import tempfile
+from pathlib import Path
 
 import harness
 from harness import (BACKUP, EARLIER_BACKUP, TARGET, ScratchFolderTest, main, patched, run,
@@ -102,10 +103,7 @@ def run_with_faults(folder, faults):
             status, out = run(folder, wrapper=strace(*(
                 f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
                 for name, nth, what in faults)))
-        if not os.path.exists(trace):
-            return status, out, []
-        with open(trace) as log:
-            return status, out, log.read().splitlines()
+        return status, out, (Path(trace).read_text().splitlines() if os.path.exists(trace) else [])
 
 
 def judged_as(what):
