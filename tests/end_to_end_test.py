@@ -6,7 +6,7 @@ import stat
 import subprocess
 
 from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, NOT_FOUND,
-                     PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest, image,
+                     PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest,
                      large_target, large_target_holds, main, missing, patched, read, run, said,
                      shown, wait_for_temporary_file)
 import harness
@@ -16,28 +16,23 @@ VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", read("CMakeLists
 
 class MenuTest(ScratchFolderTest):
     def test_quit_and_every_other_reply_leave_without_touching_anything(self):
-        original = image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         replies = [b"q\n", b"q\r\n", b"Q\n", b"C\n", b" c\n", b"c \n", b"cq\n", b"\n", b"",
                    b"c", b"x" * 40 + b"\n", b"cccccccccc\n", b"\x00c\n", b"\xff\xfe\n"]
         for reply in replies:
             with self.subTest(reply=reply):
-                status, out = run(self.folder, reply)
-                self.assertEqual(status, 0)
-                self.assertEqual(out, shown(MENU_SCREEN))
-                self.assertEqual(self.contents(), {TARGET: original})
+                self.assertEqual(run(self.folder, reply), (0, shown(MENU_SCREEN)))
+                self.assertEqual(self.contents(), {TARGET: self.original})
 
     def test_a_long_line_is_cut_and_its_rest_answers_nothing(self):
         # "c\n" after nine characters is the rest of the same line, not a reply.
-        self.put(TARGET, image())
-        status, out = run(self.folder, b"123456789c\n")
-        self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
+        self.put(TARGET, self.original)
+        self.assertEqual(run(self.folder, b"123456789c\n"), (0, shown(MENU_SCREEN)))
         self.assertEqual(sorted(self.contents()), [TARGET])
 
 
     def test_help_and_version_answer_alone_and_other_arguments_get_the_menu(self):
-        original = image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         usage = b"Usage: camera-patch\n"
         answers = {"--help": usage, "-h": usage, "--version": f"camera-patch {VERSION}\n".encode()}
         others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
@@ -52,11 +47,11 @@ class MenuTest(ScratchFolderTest):
                 self.assertEqual(status, 0)
                 self.assertTrue(out.startswith(shown(answer)), out)
                 self.assertNotIn(shown(MENU[:80]), out)
-                self.assertEqual(self.contents(), {TARGET: original})
+                self.assertEqual(self.contents(), {TARGET: self.original})
         for argument in others:
             with self.subTest(argument):
-                status, out = run(self.folder, b"q\n", command=harness.COMMAND + [argument])
-                self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
+                self.assertEqual(run(self.folder, b"q\n", command=harness.COMMAND + [argument]),
+                                 (0, shown(MENU_SCREEN)))
 
 
 class StandardInputTest(ScratchFolderTest):
@@ -74,8 +69,7 @@ class StandardInputTest(ScratchFolderTest):
         return done.returncode, done.stdout
 
     def test_closed_binary_and_endless_input(self):
-        original = image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         for name, status, out in [
             ("closed", *self.run_fed_by(close=True)),
             ("endless zero bytes", *self.run_fed_by(["cat", "/dev/zero"])),
@@ -83,42 +77,39 @@ class StandardInputTest(ScratchFolderTest):
         ]:
             with self.subTest(name):
                 self.assertEqual((status, out), (0, shown(MENU_SCREEN)))
-                self.assertEqual(self.contents(), {TARGET: original})
+                self.assertEqual(self.contents(), {TARGET: self.original})
 
         # Endless "c" answers the menu, then the closing prompt.
         status, out = self.run_fed_by(["yes", "c"])
         self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
         self.check_patched(status)
         # ... and the pause after the gate refuses the patched file.
-        status, out = self.run_fed_by(["yes", "c"])
-        self.assertEqual((status, out), (1, shown(PATCH_SCREEN + NOT_FOUND)))
+        self.assertEqual(self.run_fed_by(["yes", "c"]), (1, shown(PATCH_SCREEN + NOT_FOUND)))
 
 
 class PatchTest(ScratchFolderTest):
     def test_missing_target(self):
-        status, out = run(self.folder, b"c\n\n")
-        self.assertEqual(status, 0)
-        self.assertEqual(out, shown(MENU_SCREEN + BANNER + missing(self.folder)))
+        self.assertEqual(run(self.folder), (0, shown(MENU_SCREEN + BANNER + missing(self.folder))))
         self.assertEqual(self.contents(), {})
 
         # Only a backup, as a run ended half way leaves it: the game is put
         # back from it, by the names it goes by, and then patched.
         backup = BACKUP if harness.WINDOWS else "velorac.exe.BKU"
         game = backup[:-len(".bku")]
-        self.put(backup, image())
-        status, out = run(self.folder, b"c\n\n")
+        self.put(backup, self.original)
+        status, out = run(self.folder)
         self.assertEqual(status, 0)
         self.assertIn(shown(said("missing_put_back", target=game, backup=backup)), out)
-        self.assertEqual(self.contents(), {game: patched(image()), backup: image()})
+        self.assertEqual(self.contents(), {game: patched(self.original), backup: self.original})
 
     def test_success_patches_one_byte_and_keeps_an_exact_backup(self):
-        original = image()
-        self.put(TARGET, original, mode=0o640)
+        self.put(TARGET, self.original, mode=0o640)
         status, out = run(self.folder, b"c\r\n\n")
         self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
         self.check_patched(status)
-        differing = [i for i, (a, b) in enumerate(zip(original, self.contents()[TARGET])) if a != b]
-        self.assertEqual(differing, [original.index(SEARCH) + 5])
+        differing = [i for i, (a, b) in enumerate(zip(self.original, self.contents()[TARGET]))
+                     if a != b]
+        self.assertEqual(differing, [self.original.index(SEARCH) + 5])
         if not harness.WINDOWS:
             self.assertEqual(stat.S_IMODE(os.stat(self.path(TARGET)).st_mode), 0o640)
 
@@ -134,27 +125,21 @@ class PatchTest(ScratchFolderTest):
         self.check_patched(run(self.folder)[0])
 
     def test_the_gate_refuses_anything_but_exactly_one_occurrence(self):
-        once = image()
-        cases = {
-            "already patched": patched(once),
-            "twice": once + SEARCH,
-            "twice, the second after a partial match": once + SEARCH[:3] + SEARCH,
-            "empty": b"",
-        }
+        once = self.original
+        cases = {"already patched": patched(once), "twice": once + SEARCH,
+                 "twice, the second after a partial match": once + SEARCH[:3] + SEARCH,
+                 "empty": b""}
         for name, data in cases.items():
             with self.subTest(name):
                 self.put(TARGET, data)
                 self.put(BACKUP, b"earlier backup")
-                status, out = run(self.folder, b"c\n\n")
-                self.assertEqual(status, 1)
-                self.assertEqual(out, shown(PATCH_SCREEN + NOT_FOUND))
+                self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + NOT_FOUND)))
                 self.assertEqual(self.contents(), {TARGET: data, BACKUP: b"earlier backup"})
 
     def test_an_occurrence_right_after_a_partial_match_is_found(self):
         original = b"\x00" * 100 + SEARCH[:1] + SEARCH + b"\x00" * 100
         self.put(TARGET, original)
-        status, _ = run(self.folder, b"c\n\n")
-        self.assertEqual(status, 0)
+        self.assertEqual(run(self.folder)[0], 0)
         self.assertEqual(self.contents()[TARGET], original.replace(SEARCH, REPLACED))
 
     def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
@@ -164,14 +149,12 @@ class PatchTest(ScratchFolderTest):
         self.check_patched()
 
     def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
-        original = image()
+        original = self.original
         self.put("velorac.exe", original)
-        status, out = run(self.folder, b"c\n\n")
-        if harness.WINDOWS:
-            # The file system ignores case: the name asked for opens it.
-            self.assertEqual(status, 0)
-            return
+        status, out = run(self.folder)
         self.assertEqual(status, 0)
+        if harness.WINDOWS:  # the file system ignores case: the name asked for opens it
+            return
         self.assertEqual(out, shown(PATCH_SCREEN.replace(b'"VELORAC.EXE"', b'"velorac.exe"') +
                                     FOUND + INSTALLED))
         self.assertEqual(self.contents(),
@@ -179,7 +162,7 @@ class PatchTest(ScratchFolderTest):
 
         # Two candidates and no exact name: nothing is chosen and nothing changes.
         self.put("Velorac.Exe", original)
-        status, out = run(self.folder, b"c\n\n")
+        status, out = run(self.folder)
         self.assertEqual(status, 1)
         self.assertTrue(out.endswith(
             b"  \n" + said("several_names", names='"Velorac.Exe", "velorac.exe"') +
@@ -188,7 +171,7 @@ class PatchTest(ScratchFolderTest):
 
         # The exact name wins over the others.
         self.put(TARGET, original)
-        self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
+        self.assertEqual(run(self.folder)[0], 0)
         self.assertEqual(self.contents()[BACKUP], original)
         self.assertEqual(self.contents()["Velorac.Exe"], original)
 

@@ -12,6 +12,7 @@ import re
 import signal
 import sys
 import tempfile
+from pathlib import Path
 
 import harness
 from harness import (BACKUP, EARLIER_BACKUP, TARGET, ScratchFolderTest, main, patched, run,
@@ -83,34 +84,31 @@ def windows_calls(folder, faults=()):
     """The calls a patch under wine makes, with `faults` (see run_with_faults),
     as (name, n) from the test build's own trace, which sees only the
     program's own calls: the points to fail."""
+    status, _, trace = run_with_faults(folder, faults)
+    assert faults or status == 0, "the clean run failed"
+    return [(name, int(nth)) for name, nth in map(str.split, trace)]
+
+
+def run_with_faults(folder, faults):
+    """Runs a patch with each (call, n, what) in `faults`: an error to fail
+    the n-th call of that name with, or "end" to end the program there.
+    Returns its status, its output and, under wine, the lines of the test
+    build's trace."""
     with tempfile.TemporaryDirectory() as place:
         trace = os.path.join(place, "trace")
-        status, _ = run_with_faults(folder, faults, CAMERA_PATCH_TRACE=trace)
-        assert faults or status == 0, "the clean run failed"
-        with open(trace) as log:
-            return [(name, int(nth)) for name, nth in map(str.split, log)]
-
-
-def run_with_faults(folder, faults, **env_changes):
-    """Runs a patch with each (call, n, what) in `faults`: an error to fail
-    the n-th call of that name with, or "end" to end the program there."""
-    if harness.WINDOWS:
-        planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
-        return run(folder, CAMERA_PATCH_FAULTS=planned, **env_changes)
-    return run(folder, wrapper=strace(*(
-        f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
-        for name, nth, what in faults)), **env_changes)
+        if harness.WINDOWS:
+            planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
+            status, out = run(folder, CAMERA_PATCH_FAULTS=planned, CAMERA_PATCH_TRACE=trace)
+        else:
+            status, out = run(folder, wrapper=strace(*(
+                f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
+                for name, nth, what in faults)))
+        return status, out, (Path(trace).read_text().splitlines() if os.path.exists(trace) else [])
 
 
 def judged_as(what):
     """How a run with the fault `what` at one call ended, for tests/promise.py."""
     return {"end": "killed", "close": "interrupted"}.get(what, "ran")
-
-
-def ended_status():
-    """An ended run's status: killed on Linux, or under wine the status the
-    test build's TerminateProcess gave."""
-    return 137 if harness.WINDOWS else -signal.SIGKILL
 
 
 def linux_only(test):
@@ -180,8 +178,9 @@ class FaultMatrixTest(ScratchFolderTest):
         self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
                                          ended, target_may_be_gone=target_may_be_gone), [],
                          f"status {status}, output ending {out[-300:]!r}")
-        if ended == "killed":
-            self.assertEqual(status, ended_status(), f"output ending {out[-300:]!r}")
+        if ended == "killed":  # on Linux, or under wine by the test build's TerminateProcess
+            self.assertEqual(status, 137 if harness.WINDOWS else -signal.SIGKILL,
+                             f"output ending {out[-300:]!r}")
 
     def check_point(self, earlier_backup, faults, next_run, **judging):
         """Runs a patch with `faults`, judges it, and with `next_run` the run
@@ -194,13 +193,9 @@ class FaultMatrixTest(ScratchFolderTest):
         self.runs += 1
         for attempt in (1, 2):
             self.prepare(earlier_backup)
-            with tempfile.TemporaryDirectory() as place:
-                trace = os.path.join(place, "trace")
-                status, out = run_with_faults(self.folder, faults, CAMERA_PATCH_TRACE=trace)
-                if os.path.exists(trace):
-                    with open(trace) as log:
-                        self.close_times += [int(line.split()[1]) for line in log
-                                             if line.startswith("closed ")]
+            status, out, trace = run_with_faults(self.folder, faults)
+            self.close_times += [int(line.split()[1]) for line in trace
+                                 if line.startswith("closed ")]
             try:
                 self.check_promise(earlier_backup, status, out, **judging)
                 if next_run:
@@ -224,13 +219,10 @@ class FaultMatrixTest(ScratchFolderTest):
         status, out = run(self.folder)
         after = self.contents()
         self.assertEqual(set(after), {TARGET, BACKUP}, f"leftovers not cleared: {out[-300:]!r}")
-        if before in (None, self.original):
-            self.assertEqual(status, 0)
-            self.assertEqual((after[TARGET], after[BACKUP]),
-                             (patched(self.original), self.original))
-        else:
-            self.assertEqual(status, 1)
-            self.assertEqual((after[TARGET], after[BACKUP]), (before, self.original))
+        # A patch the ended run finished stops this one at the gate.
+        expected = (0, patched(self.original)) if before in (None, self.original) else (1, before)
+        self.assertEqual((status, after[TARGET], after[BACKUP]), (*expected, self.original),
+                         out[-300:])
 
     def points_to_fail(self, earlier_backup, files=None):
         self.prepare(earlier_backup, files)
@@ -275,6 +267,31 @@ class FaultMatrixTest(ScratchFolderTest):
         """Ended at each call; under wine also its console window closed there."""
         self.run_matrix(killed=True)
 
+    def half_done_runs(self, counts):
+        """Each run of the half-done matrix below, as (earlier backup, plan,
+        call, n, what); `counts` adds up its calls, without and with an
+        earlier backup."""
+        for earlier_backup in (None, EARLIER_BACKUP):
+            replace = next((point for point in self.points_to_fail(earlier_backup)
+                            if point[0] == "ReplaceFileW"), None)
+            self.assertIsNotNone(replace, "the clean patch never calls ReplaceFileW")
+            for error in HALF_DONE:
+                plans = [[(*replace, error)]]
+                for plan in plans:  # the half-done plan, then the one it adds
+                    self.prepare(earlier_backup)
+                    calls = windows_calls(self.folder, plan)
+                    later = [point for point in calls[calls.index(replace) + 1:]
+                             if (*point, ACCESS_DENIED) not in plan]
+                    if plan == plans[0]:
+                        # The rename back (after 1177) and the plain rename after it.
+                        first = next(nth for name, nth in later if name == "MoveFileExW")
+                        plans.append(plan + [("MoveFileExW", nth, ACCESS_DENIED)
+                                             for nth in (first, first + 1)])
+                    counts[bool(earlier_backup)] += len(later)
+                    for name, nth in later:
+                        for what in ENDINGS + (errors_of(name) if plan == plans[0] else ()):
+                            yield earlier_backup, plan, name, nth, what
+
     def test_a_half_done_replace_then_any_failure_or_end_keeps_the_promise(self):
         """ReplaceFileW can fail half way; each call the program then makes to
         set that right is failed, ended, and has the window closed, in turn:
@@ -283,32 +300,11 @@ class FaultMatrixTest(ScratchFolderTest):
         if not harness.WINDOWS:
             self.skipTest("a rename on Linux is never half done")
         counts = [0, 0]
-        for earlier_backup in (None, EARLIER_BACKUP):
-            replaces = [point for point in self.points_to_fail(earlier_backup)
-                        if point[0] == "ReplaceFileW"]
-            self.assertTrue(replaces, "the clean patch never calls ReplaceFileW")
-            for error in HALF_DONE:
-                half_done = [(*replaces[0], error)]
-                self.prepare(earlier_backup)
-                calls = windows_calls(self.folder, half_done)
-                later = calls[calls.index(replaces[0]) + 1:]
-                # The rename back (after 1177) and the plain rename after it.
-                first = next(nth for name, nth in later if name == "MoveFileExW")
-                renames = [("MoveFileExW", nth, ACCESS_DENIED) for nth in (first, first + 1)]
-                for plan in (half_done, half_done + renames):
-                    if plan != half_done:
-                        self.prepare(earlier_backup)
-                        calls = windows_calls(self.folder, plan)
-                        later = calls[calls.index(replaces[0]) + 1:]
-                    later = [point for point in later if (*point, ACCESS_DENIED) not in plan]
-                    counts[bool(earlier_backup)] += len(later)
-                    for name, nth in later:
-                        whats = ENDINGS + (errors_of(name) if plan == half_done else ())
-                        for what in whats:
-                            with self.subTest(plan=plan, call=name, nth=nth, what=what,
-                                              earlier_backup=bool(earlier_backup)):
-                                self.check_point(earlier_backup, plan + [(name, nth, what)], True,
-                                                 ended=judged_as(what), target_may_be_gone=True)
+        for earlier_backup, plan, name, nth, what in self.half_done_runs(counts):
+            with self.subTest(plan=plan, call=name, nth=nth, what=what,
+                              earlier_backup=bool(earlier_backup)):
+                self.check_point(earlier_backup, plan + [(name, nth, what)], True,
+                                 ended=judged_as(what), target_may_be_gone=True)
         self.summarise("half done, then failed, ended or closed", counts)
 
     def test_a_file_system_that_refuses_replace_file_gets_a_plain_rename(self):
@@ -325,8 +321,8 @@ class FaultMatrixTest(ScratchFolderTest):
         for error in ("ENOSYS", "ESPIPE"):
             with self.subTest(error=error):
                 self.prepare(None)
-                status, _ = run_with_faults(self.folder, [("sync_file_range", 1, error)])
-                self.check_complete_patch(status)
+                self.check_complete_patch(
+                    run_with_faults(self.folder, [("sync_file_range", 1, error)])[0])
 
     @linux_only
     def test_an_interruption_at_every_call_leaves_the_folder_whole(self):

@@ -7,13 +7,19 @@ from the program's source: their exact bytes are the check. The program's
 own sentences (failures, outcomes, advice) are read from
 patcher/messages.hpp, names filled in, as the player gets them."""
 import ast
+import contextlib
 import os
+import pty
 import re
+import select
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
 import time
+import tty
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -113,6 +119,13 @@ def could_not(action, file, reason):
     return said("could_not", action=action, file=file, reason=MESSAGES.get(reason, reason))
 
 
+# Where a refusal comes, when not once the bytes are found: the screen before
+# its headline, and what it then says of the folder. Refused as it is
+# opened, the target was never looked at, and nothing is said of the folder.
+REFUSED_AT = {"not_opened": (MENU_SCREEN + BANNER + b"  \n", b""),
+              "not_searched": (PATCH_SCREEN, said("nothing_changed"))}
+
+
 # Set from the command line by configure(): how to start the program, and
 # whether it is the Windows build (run under wine), which writes the code
 # page 437 bytes as they are, with the CR LF line ends of text mode.
@@ -154,14 +167,9 @@ BOX_DRAWING = (0xB3, 0xBF, 0xC0, 0xC4, 0xD9, 0xDA)
 
 
 def environment(**changes):
-    env = dict(os.environ)
-    env.update({"WINEDEBUG": "-all"})
-    for name, value in changes.items():
-        if value is None:
-            env.pop(name, None)
-        else:
-            env[name] = value
-    return env
+    """The tests' environment with `changes`; a name changed to None is left out."""
+    env = {**os.environ, "WINEDEBUG": "-all", **changes}
+    return {name: value for name, value in env.items() if value is not None}
 
 
 def run(folder, reply=b"c\n\n", wrapper=(), timeout=120, command=None, **env_changes):
@@ -179,10 +187,8 @@ def run(folder, reply=b"c\n\n", wrapper=(), timeout=120, command=None, **env_cha
 def strace(*injections, log="/dev/null", options=()):
     """A wrapper that makes each system call of `injections` ("fsync:error=EIO:when=3")
     fail, or signal, as it says."""
-    wrapper = ["strace", "-qq", "-o", log, *options]
-    for injection in injections:
-        wrapper += ["-e", "inject=" + injection]
-    return wrapper
+    return ["strace", "-qq", "-o", log, *options,
+            *(part for injection in injections for part in ("-e", "inject=" + injection))]
 
 
 def as_unprivileged_user():
@@ -236,8 +242,88 @@ def wait_for_temporary_file(folder, timeout=60, meanwhile=lambda: time.sleep(0.0
         meanwhile()
 
 
+class Session:
+    """One run of the program on its own terminal."""
+
+    def __init__(self, folder, command=None, raw=False, **env_changes):
+        command = command or COMMAND
+        env = environment(**env_changes)
+        self.pid, self.master = pty.fork()
+        if self.pid == 0:
+            try:
+                if raw:  # as wine's console expects: CR is the Enter key
+                    tty.setraw(0)
+                os.chdir(folder)
+                os.execvpe(command[0], command, env)
+            except OSError as error:  # shown on the screen the test reports
+                os.write(2, f"{command[0]}: {error}\n".encode())
+            finally:
+                # A child that cannot start must not go on to run the tests a second time.
+                os._exit(127)
+        self.screen = b""
+
+    def read_until(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not self.read_some(remaining):
+                raise AssertionError(f"never saw {text!r}; screen: {self.screen[-400:]!r}")
+        return self.screen
+
+    def read_some(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.master, 65536)
+        except OSError:  # the program has gone and the terminal with it
+            return False
+        self.screen += data
+        return bool(data)
+
+    def is_waiting(self):
+        """True when the program has printed nothing more for a while."""
+        before = len(self.screen)
+        self.read_some(0.3)
+        return len(self.screen) == before
+
+    def type(self, keys):
+        os.write(self.master, keys)
+
+    def finish(self, timeout=60):
+        """Waits for the program to end, reading its screen meanwhile, and only
+        then closes the terminal: closed earlier, it hangs up on a program still
+        on its way out, which under wine takes a while. The end of the output
+        is no sign of the end: a program may let go of its terminal before it
+        ends, and wine's console and server may hold it open after."""
+        deadline = time.monotonic() + timeout
+        ended = os.pidfd_open(self.pid)
+        watched = [self.master, ended]
+        try:
+            while True:
+                remaining = deadline - time.monotonic()
+                ready, _, _ = select.select(watched, [], [], max(remaining, 0))
+                if ended in ready:
+                    break
+                if not ready:
+                    os.kill(self.pid, signal.SIGKILL)
+                    os.waitpid(self.pid, 0)
+                    os.close(self.master)
+                    raise AssertionError(f"never ended; screen: {self.screen[-400:]!r}")
+                if not self.read_some(0):  # no one has the terminal open now
+                    watched.remove(self.master)
+        finally:
+            os.close(ended)
+        _, status = os.waitpid(self.pid, 0)
+        while self.read_some(0):
+            pass
+        os.close(self.master)
+        return status
+
+
 class ScratchFolderTest(unittest.TestCase):
     original = image()
+    maxDiff = 2000  # room for a refusal's lines, side by side
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="camera-patch-test-")
@@ -247,17 +333,25 @@ class ScratchFolderTest(unittest.TestCase):
         return os.path.join(self.folder, name)
 
     def put(self, name, data, mode=None):
+        """Writes `name`, in the scratch folder unless it is a full path."""
         with open(self.path(name), "wb") as out:
             out.write(data)
         if mode is not None:
             os.chmod(self.path(name), mode)
 
     def contents(self, folder=None):
-        """Every file in the scratch folder, or in `folder`, by name."""
+        """Every file in the scratch folder, or in `folder`, by name. What is
+        no plain file (a folder, a device, a pipe, a link to nowhere), which
+        a read would fail on or wait on for ever, is told by its kind."""
         folder = folder or self.folder
         found = {}
         for name in os.listdir(folder):
-            with open(os.path.join(folder, name), "rb") as f:
+            path = os.path.join(folder, name)
+            if not os.path.isfile(path):
+                link = os.readlink(path) if os.path.islink(path) else ""
+                found[name] = f"<{stat.filemode(os.lstat(path).st_mode)} {link}>".encode()
+                continue
+            with open(path, "rb") as f:
                 found[name] = f.read()
         return found
 
@@ -267,6 +361,73 @@ class ScratchFolderTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(self.contents(folder) == {TARGET: patched(original), BACKUP: original},
                         "not patched, with the backup beside it")
+
+    def judged_run(self, folder=None, user=False, wrapper=()):
+        """Runs a patch in the scratch folder, or `folder`, as nobody with
+        `user`; returns the status and output, once the run is judged by its
+        own words (tests/promise.py)."""
+        from promise import broken_promises  # which judges by this module's texts
+        folder = folder or self.folder
+        before = self.contents(folder)
+        status, out = self.run_as_user(folder, wrapper) if user else run(folder, wrapper=wrapper)
+        after = self.contents(folder)
+        self.assertEqual(broken_promises(before, after, status, out), [], out[-500:])
+        return status, out
+
+    def check_refused(self, headline, action, file, reason, advice=None, folder=None, user=False,
+                      wrapper=()):
+        """A judged patch (above), refused before anything changed: status 1;
+        after the screen, the headline, the failing call, any advice, that no
+        file was changed, the pause; every file as it was."""
+        before = self.contents(folder)
+        status, out = self.judged_run(folder, user, wrapper)
+        self.assertEqual(status, 1, out[-500:])
+        screen, outcome = REFUSED_AT.get(headline, (PATCH_SCREEN + FOUND, said("nothing_changed")))
+        # The file's name goes out as it is: only the program's own words are code page 437.
+        told = shown(said(headline) + could_not(action, "\0", reason) +
+                     (said(advice, file="\0") if advice else b"") + outcome + PAUSE)
+        told = told.replace(b"\0", file.encode())
+        # As text, so that a failure shows the lines that differ.
+        self.assertEqual(*(text.decode(errors="surrogateescape")
+                           for text in (out[len(shown(screen)):], told)))
+        self.assertTrue(out.startswith(shown(screen)), "not the screen before the refusal")
+        self.assertEqual(self.contents(folder), before)
+
+    @contextlib.contextmanager
+    def immutable(self, path, mark="i"):
+        """`path` marked immutable, which refuses even root, or with "a"
+        append-only, while the block runs; the test is skipped, visibly, where
+        the mark is refused."""
+        if shutil.which("chattr") is None or subprocess.run(
+                ["chattr", "+" + mark, path], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest(f"chattr +{mark} is not allowed here")
+        try:
+            yield
+        finally:
+            subprocess.run(["chattr", "-" + mark, path], check=True)
+
+    def interrupt_patch(self, at_menu, interrupt, size, may_finish=False):
+        """Patches a target of `size` bytes in the session `at_menu()` starts,
+        long enough to take a while, and calls `interrupt(session)` once its
+        temporary file is there. Nothing temporary is left: the folder is as
+        it was, or, `may_finish` (caught in the renames), fully patched and
+        said so. Returns the session, ended, and its exit status."""
+        large_target(self.path(TARGET), size)
+        session = at_menu()
+        session.type(b"c\r")
+        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
+                                lambda: session.screen)
+        interrupt(session)
+        status = os.waitstatus_to_exitcode(session.finish())
+        left = sorted(os.listdir(self.folder))
+        self.assertIn(left, ([TARGET], [TARGET, BACKUP]) if may_finish else ([TARGET],))
+        if BACKUP in left:
+            self.assertTrue(large_target_holds(self.path(TARGET), size, REPLACED))
+            self.assertTrue(large_target_holds(self.path(BACKUP), size, SEARCH))
+            self.assertIn(b"patch installed!", session.screen)
+        else:
+            self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
+        return session, status
 
     def program_anyone_may_run(self):
         """A copy of the program that nobody may run, wherever the build is."""

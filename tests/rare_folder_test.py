@@ -5,10 +5,8 @@ player. Every run must keep what it says of the folder."""
 import os
 import pwd
 import shutil
-import subprocess
 
-from harness import BACKUP, PAUSE, TARGET, ScratchFolderTest, could_not, main, run, said, strace
-from promise import broken_promises
+from harness import BACKUP, TARGET, ScratchFolderTest, main, run, strace
 
 MARKS = {"i": "immutable", "a": "append_only"}
 
@@ -19,35 +17,21 @@ def need_root(test):
 
 
 class RareFolderTest(ScratchFolderTest):
-    def patch(self, before, wrapper=(), user=False):
-        """Runs a patch in the folder, which holds `before` (the files by
-        name), as nobody with `user`; returns the status and output, once
-        the run is judged by its own words."""
-        status, out = self.run_as_user() if user else run(self.folder, wrapper=wrapper)
-        self.assertEqual(broken_promises(before, self.contents(), status, out), [], out[-500:])
-        return status, out
-
     def test_a_folder_the_system_cannot_sync_is_patched(self):
         # Some file systems have no sync for a folder (EINVAL): the third and
         # fourth fsync are the folder's, after each rename.
         for when in (3, 4):
             with self.subTest(when=when):
                 self.put(TARGET, self.original)
-                self.check_patched(self.patch({TARGET: self.original}, wrapper=strace(
-                    f"fsync:error=EINVAL:when={when}"))[0])
+                faulty = strace(f"fsync:error=EINVAL:when={when}")
+                self.check_patched(self.judged_run(wrapper=faulty)[0])
                 os.remove(self.path(BACKUP))
         # One the player may write in and enter, but not list, cannot be
         # opened to sync it.
         self.put(TARGET, self.original, mode=0o666)
         os.chmod(self.folder, 0o333)
         self.addCleanup(os.chmod, self.folder, 0o700)
-        self.check_patched(self.patch({TARGET: self.original}, user=True)[0])
-
-    def refused(self, before, lines, user=False):
-        status, out = self.patch(before, user=user)
-        self.assertEqual(status, 1)
-        self.assertTrue(out.endswith(lines + said("nothing_changed") + PAUSE), out[-500:])
-        self.assertEqual(self.contents(), before)
+        self.check_patched(self.judged_run(user=True)[0])
 
     def test_marked_files_and_folders_are_refused_before_anything_changes(self):
         need_root(self)
@@ -55,19 +39,13 @@ class RareFolderTest(ScratchFolderTest):
         for mark, name in (("i", TARGET), ("a", TARGET), ("a", BACKUP), ("a", folder),
                            ("i", folder)):
             with self.subTest(mark=mark, name=name):
-                before = {TARGET: self.original, BACKUP: b"earlier backup"}
-                for file, data in before.items():
-                    self.put(file, data)
-                if subprocess.run(["chattr", "+" + mark, self.path(name)]).returncode:
-                    self.skipTest("chattr cannot mark files here")
-                try:
-                    reason = could_not("replace files in" if name == folder else "replace", name,
-                                       "marked_" + MARKS[mark]) + said("clear_" + MARKS[mark],
-                                                                      file=name)
-                    self.refused(before, said("earlier_backup_fixed" if name == BACKUP else
-                                              "may_not_replace") + reason)
-                finally:
-                    subprocess.run(["chattr", "-" + mark, self.path(name)], check=True)
+                self.put(TARGET, self.original)
+                self.put(BACKUP, b"earlier backup")
+                with self.immutable(self.path(name), mark):
+                    self.check_refused("earlier_backup_fixed" if name == BACKUP else
+                                       "may_not_replace",
+                                       "replace files in" if name == folder else "replace", name,
+                                       "marked_" + MARKS[mark], "clear_" + MARKS[mark])
 
     def test_someone_elses_file_in_a_shared_folder_is_refused(self):
         need_root(self)
@@ -76,21 +54,18 @@ class RareFolderTest(ScratchFolderTest):
         nobody = pwd.getpwnam("nobody")
         for name, refusal in ((TARGET, "may_not_replace"), (BACKUP, "earlier_backup_fixed")):
             with self.subTest(owned_by_root=name):
-                before = {TARGET: self.original, BACKUP: b"earlier backup"}
-                for file, data in before.items():
+                for file, data in {TARGET: self.original, BACKUP: b"earlier backup"}.items():
                     self.put(file, data, mode=0o644)
                     os.chown(self.path(file), 0 if file == name else nobody.pw_uid, -1)
-                self.refused(before, said(refusal) + could_not("replace", name, "owner_only") +
-                             said("run_as_owner", file=name), user=True)
+                self.check_refused(refusal, "replace", name, "owner_only", "run_as_owner",
+                                   user=True)
 
     def test_a_file_size_limit_fails_the_copy_cleanly(self):
         if shutil.which("prlimit") is None:
             self.skipTest("prlimit is not installed")
-        before = {TARGET: self.original, BACKUP: b"earlier backup"}
-        for name, data in before.items():
-            self.put(name, data)
-        status, out = self.patch(before,
-                                 wrapper=["prlimit", f"--fsize={len(self.original) // 2}"])
+        self.put(TARGET, self.original)
+        self.put(BACKUP, b"earlier backup")
+        status, out = self.judged_run(wrapper=["prlimit", f"--fsize={len(self.original) // 2}"])
         self.assertEqual(status, 1)
         self.assertIn(b": File too large.\n", out)
 

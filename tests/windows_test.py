@@ -8,11 +8,8 @@ import termios
 import time
 
 import harness
-from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE,
-                     REPLACED, SEARCH, TARGET, ScratchFolderTest, could_not, large_target,
-                     large_target_holds, main, patched, run, said, shown,
-                     wait_for_temporary_file)
-from terminal_test import Session
+from harness import (BACKUP, FOUND, MENU_BOTTOM, MENU_SCREEN, PATCH_SCREEN, PAUSE, REPLACED,
+                     SEARCH, TARGET, ScratchFolderTest, Session, main, patched, run, said, shown)
 
 # What wine's console puts on the Linux terminal behind it: UTF-8 (as
 # MENU_BOTTOM), and ANSI colours for the console's.
@@ -110,65 +107,48 @@ class ConsoleTextTest(ScratchFolderTest):
     def test_the_systems_reason_in_the_players_script(self):
         if not has_locale("ru_RU.UTF-8"):
             self.skipTest("no ru_RU.UTF-8 locale: wine would print question marks itself")
-        self.put(TARGET, harness.image())
-        # A folder that refuses new files: immutable, which refuses even root.
-        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
-            self.skipTest("chattr +i is not allowed here")
-        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
+        self.put(TARGET, self.original)
         refused = "\": Доступ запрещён."
+        # A folder that refuses new files.
+        with self.immutable(self.folder):
+            session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
+            session.type(b"c\r")
+            session.read_until(PAUSE, timeout=30)
+            session.type(b"\r")
+            session.finish()
+            screen = session.screen.replace(b"\x1b[?25h\x1b[?25l", b"")
+            # The folder's name is long, and the console wraps the line.
+            self.assertTrue(refused.encode() in screen.replace(b"\r\r\n", b""), screen[-400:])
 
-        session = console_at_menu(self.folder, 65001, LANG="ru_RU.UTF-8")
-        session.type(b"c\r")
-        session.read_until(PAUSE, timeout=30)
-        session.type(b"\r")
-        session.finish()
-        screen = session.screen.replace(b"\x1b[?25h\x1b[?25l", b"")
-        # The folder's name is long, and the console wraps the line.
-        self.assertTrue(refused.encode() in screen.replace(b"\r\r\n", b""), screen[-400:])
-
-        # Redirected, the text stays code page 437, and letters it lacks are
-        # marked as missing.
-        status, out = run(self.folder, b"c\n\n", LANG="ru_RU.UTF-8")
-        self.assertEqual(status, 1)
-        self.assertIn(refused.encode("cp437", "replace"), out)
+            # Redirected, the text stays code page 437, and letters it lacks are
+            # marked as missing.
+            status, out = run(self.folder, b"c\n\n", LANG="ru_RU.UTF-8")
+            self.assertEqual(status, 1)
+            self.assertIn(refused.encode("cp437", "replace"), out)
 
 
 class UnreplaceableTargetTest(ScratchFolderTest):
     def test_a_read_only_target_or_backup_is_refused_before_anything_changes(self):
-        original = harness.image()
         for name, refusal in ((TARGET, "may_not_replace"), (BACKUP, "earlier_backup_fixed")):
             with self.subTest(read_only=name):
-                self.put(TARGET, original)
+                self.put(TARGET, self.original)
                 self.put(BACKUP, b"earlier backup")
                 os.chmod(self.path(name), 0o444)
-                status, out = run(self.folder, b"c\n\n")
-                self.assertEqual(status, 1)
-                self.assertEqual(out, shown(
-                    PATCH_SCREEN + FOUND + said(refusal) +
-                    could_not("replace", name, "marked_read_only") +
-                    said("untick_read_only", file=name) + said("nothing_changed") + PAUSE))
-                self.assertEqual(self.contents(), {TARGET: original, BACKUP: b"earlier backup"})
+                self.check_refused(refusal, "replace", name, "marked_read_only", "untick_read_only")
                 os.chmod(self.path(name), 0o644)
         # A folder in the backup's place is told as one, not as a matter of rights.
         os.remove(self.path(BACKUP))
         os.mkdir(self.path(BACKUP))
-        status, out = run(self.folder, b"c\n\n")
-        self.assertEqual((status, out), (1, shown(
-            PATCH_SCREEN + FOUND + said("earlier_backup_fixed") +
-            could_not("replace", BACKUP, "is_folder") + said("nothing_changed") + PAUSE)))
-        self.assertEqual(sorted(os.listdir(self.folder)), [TARGET, BACKUP])
+        self.check_refused("earlier_backup_fixed", "replace", BACKUP, "is_folder")
 
     def test_a_folder_that_refuses_new_files_gets_the_administrators_advice(self):
-        # Wine refuses what Linux refuses; an immutable folder refuses even root.
-        original = harness.image()
-        self.put(TARGET, original)
-        if subprocess.run(["chattr", "+i", self.folder], stderr=subprocess.DEVNULL).returncode:
-            self.skipTest("chattr +i is not allowed here")
-        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder])
-        status, out = run(self.folder, b"c\n\n")
+        # Wine refuses what Linux refuses.
+        self.put(TARGET, self.original)
+        with self.immutable(self.folder):
+            status, out = run(self.folder, b"c\n\n")
         self.assertEqual(status, 1)
         self.assertIn(shown(said("run_as_administrator") + said("nothing_changed")), out)
-        self.assertEqual(self.contents(), {TARGET: original})
+        self.assertEqual(self.contents(), {TARGET: self.original})
 
     def test_a_running_game_keeps_its_file_and_the_backup_unchanged(self):
         # The stand-in game is the program itself, with its own copy of the
@@ -196,9 +176,9 @@ class UnreplaceableTargetTest(ScratchFolderTest):
         self.check_patched(run(self.folder)[0], game)
 
 
-def attributes(folder, name):
-    """The letters wine's attrib shows for `name`: A, H, R, S."""
-    listed = subprocess.run(["wine", "cmd", "/c", "attrib", name], cwd=folder,
+def attrib(folder, *arguments):
+    """Wine's attrib in `folder`: for a name alone, the letters it shows (A, H, R, S)."""
+    listed = subprocess.run(["wine", "cmd", "/c", "attrib", *arguments], cwd=folder,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                             env=harness.environment(), check=True).stdout
     return set(listed.split(b"Z:")[0].decode().split())
@@ -206,8 +186,7 @@ def attributes(folder, name):
 
 class WhatTheBackupKeepsTest(ScratchFolderTest):
     def test_the_backup_keeps_the_times_and_the_hidden_attribute_and_leftovers_go(self):
-        original = harness.image()
-        self.put(TARGET, original)
+        self.put(TARGET, self.original)
         # What killed runs left goes; names that only look alike stay.
         leftovers = [TARGET + ".tmp-0123abcd", BACKUP + ".tmp-89abcdef"]
         keepers = {TARGET + ".tmp-0123abcd9": b"k", TARGET + ".tmp-ключ": b"k"}
@@ -215,36 +194,21 @@ class WhatTheBackupKeepsTest(ScratchFolderTest):
             self.put(name, b"k")
         long_ago = 981173106  # 3 February 2001
         os.utime(self.path(TARGET), (long_ago, long_ago))
-        subprocess.run(["wine", "cmd", "/c", "attrib", "+h", TARGET], cwd=self.folder,
-                       stdout=subprocess.DEVNULL, env=harness.environment(), check=True)
+        attrib(self.folder, "+h", TARGET)
         self.assertEqual(run(self.folder, b"c\n\n")[0], 0)
         self.assertEqual(self.contents(),
-                         {TARGET: patched(original), BACKUP: original, **keepers})
+                         {TARGET: patched(self.original), BACKUP: self.original, **keepers})
         self.assertEqual(os.stat(self.path(BACKUP)).st_mtime, long_ago)
-        self.assertIn("H", attributes(self.folder, BACKUP))
+        self.assertIn("H", attrib(self.folder, BACKUP))
 
 
 class InterruptionTest(ScratchFolderTest):
     def test_ctrl_c_during_the_patch_leaves_no_temporary_files(self):
-        # Large enough that the copies take a while.
-        size = 200 << 20
-        large_target(self.path(TARGET), size)
-        session = console_at_menu(self.folder)
-        session.type(b"c\r")
-        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
-                                lambda: session.screen)
-        session.interrupt()
-        self.assertEqual(os.waitstatus_to_exitcode(session.finish()), INTERRUPTED)
-        # Caught in the copies, the folder is as before; in the renames,
-        # the patch is finished. Either way nothing temporary is left.
-        left = sorted(os.listdir(self.folder))
-        self.assertIn(left, ([TARGET], [TARGET, BACKUP]))
-        if BACKUP in left:
-            self.assertTrue(large_target_holds(self.path(TARGET), size, REPLACED))
-            self.assertTrue(large_target_holds(self.path(BACKUP), size, SEARCH))
-            self.assertIn(b"patch installed!", session.screen)
-        else:
-            self.assertTrue(large_target_holds(self.path(TARGET), size, SEARCH))
+        # Caught in the copies, the folder is as before; in the renames, the
+        # patch is finished.
+        _, status = self.interrupt_patch(lambda: console_at_menu(self.folder),
+                                         WineConsole.interrupt, 200 << 20, may_finish=True)
+        self.assertEqual(status, INTERRUPTED)
 
 
 if __name__ == "__main__":
