@@ -33,8 +33,8 @@ inline constexpr char patched_already[] =
     "Stand down: \"{target}\" is patched already, so there is nothing left to do; to undo the "
     "patch, when \"{backup}\" is its original, run camera-patch --restore.";
 inline constexpr char other_version[] =
-    "Stand down: this \"{target}\" is a version the patch does not fit; it holds neither the "
-    "bytes the patch changes nor the patched ones.";
+    "Stand down: this \"{target}\" is a version the patch does not fit: the bytes the patch "
+    "changes are not in it.";
 inline constexpr char found_many[] =
     "Stand down: this \"{target}\" holds the bytes the patch changes {number} times, so the "
     "patch cannot tell which to change.";
@@ -96,8 +96,8 @@ inline constexpr char not_replaced[] = "Dispatch, \"{target}\" could not be repl
 inline constexpr char patch_unsafe[] = "Dispatch, the patch may not survive a power cut.";
 inline constexpr char no_backup[] = "Dispatch, there is no \"{backup}\" to put back.";
 inline constexpr char not_its_original[] =
-    "Dispatch, \"{backup}\" is not the original of this \"{target}\": it comes from another "
-    "version of the game.";
+    "Dispatch, \"{backup}\" is not the original of this \"{target}\": the two differ in more "
+    "than the patch.";
 inline constexpr char no_original_in_backup[] =
     "Dispatch, \"{backup}\" holds no original that the patch fits, so it is not put back.";
 inline constexpr char backup_not_read[] = "Dispatch, \"{backup}\" could not be read.";

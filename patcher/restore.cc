@@ -63,7 +63,10 @@ int restore_backup(const char* file_name) {
   if (what == found::nothing) {
     console_write("  \n");
     work.backup = work.target + backup_suffix;
-    end_stopped(work, stopped(work, common::no_backup, nullptr, common::nothing_changed_anywhere));
+    // As for a patch: a player who started it elsewhere learns where it looked.
+    end_stopped(work, {{about(common::no_backup, work),
+                        fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
+                        common::nothing_changed_anywhere}});
   }
   if (!take_the_folder(work, why)) {
     end_stopped(work, why);
