@@ -2,13 +2,14 @@
 exact output, exit status and the files left behind."""
 import os
 import re
+import shutil
 import stat
 import subprocess
 
-from harness import (BACKUP, BANNER, FOUND, INSTALLED, MENU, MENU_SCREEN, NOT_FOUND,
-                     PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET, ScratchFolderTest,
-                     large_target, large_target_holds, main, missing, patched, read, run, said,
-                     shown, wait_for_temporary_file)
+from harness import (BACKUP, BANNER, CLOSING, EARLIER_BACKUP, FOUND, INSTALLED, LOOKING, MENU,
+                     MENU_SCREEN, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET,
+                     ScratchFolderTest, at_gate, large_target, large_target_holds, looked_in, main, missing,
+                     patched, read, run, said, shown, wait_for_temporary_file)
 import harness
 
 VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", read("CMakeLists.txt"))[1]
@@ -33,7 +34,7 @@ class MenuTest(ScratchFolderTest):
 
     def test_help_and_version_answer_alone_and_other_arguments_get_the_menu(self):
         self.put(TARGET, self.original)
-        usage = b"Usage: camera-patch\n"
+        usage = b"Usage: camera-patch [GAME]\n"
         answers = {"--help": usage, "-h": usage, "--version": f"camera-patch {VERSION}\n".encode()}
         others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
         if harness.WINDOWS:
@@ -84,7 +85,8 @@ class StandardInputTest(ScratchFolderTest):
         self.assertEqual(out, shown(PATCH_SCREEN + FOUND + INSTALLED))
         self.check_patched(status)
         # ... and the pause after the gate refuses the patched file.
-        self.assertEqual(self.run_fed_by(["yes", "c"]), (1, shown(PATCH_SCREEN + NOT_FOUND)))
+        self.assertEqual(self.run_fed_by(["yes", "c"]),
+                         (1, shown(PATCH_SCREEN + at_gate("patched_already"))))
 
 
 class PatchTest(ScratchFolderTest):
@@ -126,14 +128,19 @@ class PatchTest(ScratchFolderTest):
 
     def test_the_gate_refuses_anything_but_exactly_one_occurrence(self):
         once = self.original
-        cases = {"already patched": patched(once), "twice": once + SEARCH,
-                 "twice, the second after a partial match": once + SEARCH[:3] + SEARCH,
-                 "empty": b""}
-        for name, data in cases.items():
+        # Each with the line that says why; one counting pass tells them apart.
+        cases = {"already patched": (patched(once), "patched_already"),
+                 "twice": (once + SEARCH, "found_many"),
+                 "twice, the second after a partial match": (once + SEARCH[:3] + SEARCH,
+                                                              "found_many"),
+                 "patched twice": (patched(once) + REPLACED, "other_version"),
+                 "empty": (b"", "other_version")}
+        for name, (data, cause) in cases.items():
             with self.subTest(name):
                 self.put(TARGET, data)
                 self.put(BACKUP, b"earlier backup")
-                self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + NOT_FOUND)))
+                self.assertEqual(run(self.folder),
+                                 (1, shown(PATCH_SCREEN + at_gate(cause, number="2"))))
                 self.assertEqual(self.contents(), {TARGET: data, BACKUP: b"earlier backup"})
 
     def test_an_occurrence_right_after_a_partial_match_is_found(self):
@@ -145,7 +152,7 @@ class PatchTest(ScratchFolderTest):
     def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
         self.put(TARGET, self.original)
         self.check_patched(run(self.folder)[0])
-        self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + NOT_FOUND)))
+        self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + at_gate("patched_already"))))
         self.check_patched()
 
     def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
@@ -186,6 +193,81 @@ class PatchTest(ScratchFolderTest):
                 if os.path.exists(self.path(BACKUP)):
                     os.remove(self.path(BACKUP))
                 self.check_patched(run(self.folder)[0], original)
+
+
+def as_given(path):
+    """`path` as a player hands it to the program: under wine, a Windows path."""
+    return "Z:" + path.replace("/", "\\") if harness.WINDOWS else path
+
+
+class GivenPathTest(ScratchFolderTest):
+    def test_a_game_file_or_its_folder_given_is_patched_in_its_own_folder(self):
+        """As a file dropped on the program starts it: that file, or the game
+        in the folder given, is patched where it is, and the folder the
+        program was started in keeps its own game as it was."""
+        start, game = self.path("start"), self.path("game")
+        # A path past the 250 characters a fixed buffer of old would hold.
+        deep = os.path.join(self.folder, *[f"a-folder-with-a-long-name-{i}" for i in range(10)])
+        rows = [(os.path.join(game, TARGET), game, TARGET), (game, game, TARGET),
+                (os.path.join(deep, TARGET), deep, TARGET)]
+        if not harness.WINDOWS:  # a name in other letter case, as the folder has it
+            rows.append((os.path.join(game, "velorac.exe"), game, "velorac.exe"))
+        for given, where, name in rows:
+            with self.subTest(given=given[-60:]):
+                for folder, files in ((start, {TARGET: self.original}),
+                                      (where, {name: self.original})):
+                    shutil.rmtree(folder, ignore_errors=True)
+                    os.makedirs(folder)
+                    for file, data in files.items():
+                        self.put(os.path.join(folder, file), data)
+                named = as_given(given if given.endswith(name) else os.path.join(given, name))
+                status, out = run(start, command=harness.COMMAND + [as_given(given)])
+                self.assertEqual((status, out), (0, shown(
+                    MENU_SCREEN + BANNER + LOOKING.replace(TARGET.encode(), named.encode()) +
+                    FOUND + INSTALLED)))
+                self.assertEqual(self.contents(where), {name: patched(self.original),
+                                                        name + ".bku": self.original})
+                self.assertEqual(self.contents(start), {TARGET: self.original})
+
+        # A file of another name is no game: nothing changes anywhere.
+        other = os.path.join(game, "RALLY.EXE")
+        self.put(other, self.original)
+        before = self.contents(game)
+        self.assertEqual(run(start, command=harness.COMMAND + [as_given(other)]), (1, shown(
+            BANNER + b"  \n" + said("only_the_game", file=as_given(other)) +
+            said("nothing_changed_anywhere") + PAUSE)))
+        self.assertEqual((self.contents(game), self.contents(start)),
+                         (before, {TARGET: self.original}))
+
+
+class UndoTest(ScratchFolderTest):
+    def test_the_undo_puts_back_only_the_games_own_original(self):
+        original = self.original
+        restoring = b"  \n" + said("restoring")
+        undone = {TARGET: original, BACKUP: original}
+        # What the folder holds, the exit status, what follows the banner,
+        # and what the folder holds after.
+        rows = [({TARGET: patched(original), BACKUP: original}, 0,
+                 restoring + said("restored") + CLOSING, undone),
+                ({BACKUP: original}, 0, restoring + said("restored") + CLOSING, undone),
+                (undone, 0, restoring + said("nothing_to_undo") + CLOSING, undone),
+                ({TARGET: patched(original), BACKUP: EARLIER_BACKUP}, 1,
+                 restoring + said("not_its_original") + said("keep_other_backup") + PAUSE, None),
+                ({BACKUP: EARLIER_BACKUP}, 1, restoring + said("no_original_in_backup") +
+                 said("nothing_changed_anywhere") + PAUSE, None),
+                ({TARGET: patched(original)}, 1,
+                 restoring + said("no_backup") + said("nothing_changed") + PAUSE, None),
+                ({}, 1, b"  \n" + said("no_backup") + looked_in(self.folder) +
+                 said("nothing_changed_anywhere") + PAUSE, None)]
+        for before, status, told, after in rows:
+            with self.subTest(before=sorted(before), status=status):
+                for name in os.listdir(self.folder):
+                    os.remove(self.path(name))
+                for name, data in before.items():
+                    self.put(name, data)
+                self.assertEqual(run(self.folder, b"\n", command=harness.COMMAND + ["--restore"]),
+                                 (status, shown(BANNER + told)))
+                self.assertEqual(self.contents(), after or before)
 
 
 class TwoCopiesTest(ScratchFolderTest):

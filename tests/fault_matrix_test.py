@@ -1,5 +1,5 @@
 """Fails, and then ends the program at, each file-system call it makes in a
-clean patch, one at a time, and checks the promise to the player every time
+clean patch, and in an undo (--restore), one at a time, and checks the promise to the player every time
 (tests/promise.py): VELORAC.EXE is exactly as it was or exactly patched, a
 patched target has a complete backup beside it, an earlier backup gives way
 only to a complete new one, no failure is reported as success, and every
@@ -12,12 +12,14 @@ import re
 import signal
 import sys
 import tempfile
+import threading
+import time
 from pathlib import Path
 
 import harness
-from harness import (BACKUP, EARLIER_BACKUP, TARGET, ScratchFolderTest, main, patched, run,
-                     strace)
-from promise import broken_promises
+from harness import (BACKUP, EARLIER_BACKUP, INSTALLED, PAUSE, TARGET, ScratchFolderTest, main,
+                     patched, run, said, shown, strace)
+from promise import broken_promises, broken_undo
 
 # The error each kind of call fails with: what a full disk, a failing disk or
 # a permission taken away would give it. sync_file_range only asks for an
@@ -43,6 +45,9 @@ HALF_DONE = (UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2)
 # A call's name, then its first argument's descriptor and the file that is
 # (strace -y), if it starts with one, then the rest.
 CALL = re.compile(r"^(\w+)\((?:(\d+)<([^>]*)>)?(.*)$")
+# What strace makes of a fault that is no error: an end, or a call held a
+# second, for another program to act meanwhile.
+LINUX_FAULTS = {"end": "signal=SIGKILL", "delay": "delay_enter=1000000"}
 # How a run is ended at a call: killed, and under wine its window closed too.
 ENDINGS = ("end", "close") if "--windows" in sys.argv else ("end",)
 
@@ -53,57 +58,76 @@ def errors_of(name):
     return (ERRORS[name],)
 
 
-def traced_patch(folder, expected=0):
+def traced_patch(folder, expected=0, arguments=()):
     """A clean patch's calls, as (name, descriptor, its file, the rest of
     the arguments)."""
     with tempfile.NamedTemporaryFile(mode="r") as log:
-        status, _ = run(folder, wrapper=strace(log=log.name,
-                                               options=["-y", "-e", "trace=" + ",".join(ERRORS)]))
+        status, _ = run(folder, command=harness.COMMAND + list(arguments), wrapper=strace(
+            log=log.name, options=["-y", "-e", "trace=" + ",".join(ERRORS)]))
         assert status == expected, "the clean run failed"
         return [match.groups() for match in map(CALL.match, log) if match]
 
 
-def patch_calls(log):
+def patch_calls(log, undo=False):
     """The calls a clean patch makes, in order, as (name, n) for the n-th
-    call of that name since the program started: the points to fail."""
+    call of that name since the program started: the points to fail. An
+    undo asks nothing: its work starts where it first looks for the game."""
     seen = {}
     points = []
     replied = False
-    for name, descriptor, _, _ in log:
+    for name, descriptor, _, rest in log:
         seen[name] = seen.get(name, 0) + 1
         # Start-up before the menu's reply, and the console, are not the patch.
         if name in ("read", "write") and descriptor in ("0", "1", "2"):
             replied = replied or descriptor == "0"
             continue
+        replied = replied or (undo and f'"{TARGET}"' in rest)
         if replied:
             points.append((name, seen[name]))
     return points
 
 
-def windows_calls(folder, faults=()):
+def windows_calls(folder, faults=(), arguments=()):
     """The calls a patch under wine makes, with `faults` (see run_with_faults),
     as (name, n) from the test build's own trace, which sees only the
     program's own calls: the points to fail."""
-    status, _, trace = run_with_faults(folder, faults)
+    status, _, trace = run_with_faults(folder, faults, arguments)
     assert faults or status == 0, "the clean run failed"
     return [(name, int(nth)) for name, nth in map(str.split, trace)]
 
 
-def run_with_faults(folder, faults):
+def run_with_faults(folder, faults, arguments=()):
     """Runs a patch with each (call, n, what) in `faults`: an error to fail
     the n-th call of that name with, or "end" to end the program there.
     Returns its status, its output and, under wine, the lines of the test
     build's trace."""
+    command = harness.COMMAND + list(arguments)
     with tempfile.TemporaryDirectory() as place:
         trace = os.path.join(place, "trace")
         if harness.WINDOWS:
             planned = ",".join(f"{name}:{nth}:{what}" for name, nth, what in faults)
-            status, out = run(folder, CAMERA_PATCH_FAULTS=planned, CAMERA_PATCH_TRACE=trace)
+            status, out = run(folder, command=command, CAMERA_PATCH_FAULTS=planned,
+                              CAMERA_PATCH_TRACE=trace)
         else:
-            status, out = run(folder, wrapper=strace(*(
-                f"{name}:{'signal=SIGKILL' if what == 'end' else 'error=' + what}:when={nth}"
+            status, out = run(folder, command=command, wrapper=strace(*(
+                f"{name}:{LINUX_FAULTS.get(what, 'error=' + what)}:when={nth}"
                 for name, nth, what in faults)))
         return status, out, (Path(trace).read_text().splitlines() if os.path.exists(trace) else [])
+
+
+def write_at(path, times):
+    """Writes into the file at `path` at each of `times`, in seconds from
+    now, as another program would: the first two bytes, which stay "MZ"."""
+    started = time.monotonic()
+    for at in times:
+        time.sleep(max(0.0, started + at - time.monotonic()))
+        with open(path, "r+b") as f:
+            f.write(b"MZ")
+
+
+def arguments(case):
+    """What the program is started with for each case of the matrices."""
+    return ["--restore"] if case == "undo" else []
 
 
 def judged_as(what):
@@ -167,23 +191,31 @@ class FaultMatrixTest(ScratchFolderTest):
         # Under wine: milliseconds from each closed window to the end of its run.
         self.close_times = []
 
-    def prepare(self, earlier_backup, files=None):
-        """The game and `earlier_backup`, or else exactly `files`."""
+    def files(self, case):
+        """What the folder holds before each run the matrices disturb: a clean
+        patch, one over an earlier backup, and an undo of a patched game."""
+        return {"clean": {TARGET: self.original},
+                "earlier backup": {TARGET: self.original, BACKUP: EARLIER_BACKUP},
+                "undo": {TARGET: patched(self.original), BACKUP: self.original}}[case]
+
+    def prepare(self, case, files=None):
+        """The folder as `case` has it, or else exactly `files`."""
         for name in os.listdir(self.folder):
             os.remove(self.path(name))
-        for name, data in (files or self.before(earlier_backup)).items():
+        for name, data in (files or self.files(case)).items():
             self.put(name, data)
 
-    def check_promise(self, earlier_backup, status, out, ended, target_may_be_gone=False):
-        self.assertEqual(broken_promises(self.before(earlier_backup), self.contents(), status, out,
-                                         ended, target_may_be_gone=target_may_be_gone), [],
+    def check_promise(self, case, status, out, ended, target_may_be_gone=False):
+        judge = broken_undo if case == "undo" else broken_promises
+        self.assertEqual(judge(self.files(case), self.contents(), status, out, ended,
+                               target_may_be_gone=target_may_be_gone), [],
                          f"status {status}, output ending {out[-300:]!r}")
         if ended == "killed":  # on Linux, or under wine by the test build's TerminateProcess
             self.assertEqual(status, 137 if harness.WINDOWS else -signal.SIGKILL,
                              f"output ending {out[-300:]!r}")
 
-    def check_point(self, earlier_backup, faults, next_run, **judging):
-        """Runs a patch with `faults`, judges it, and with `next_run` the run
+    def check_point(self, case, faults, next_run, **judging):
+        """Runs `case` with `faults`, judges it, and with `next_run` the run
         after it. The program makes the same calls in the same order every
         time, so a fault that breaks the promise breaks it again. Under wine,
         on a busy machine, two fresh CI runs each had one such run break it
@@ -192,14 +224,14 @@ class FaultMatrixTest(ScratchFolderTest):
         once more."""
         self.runs += 1
         for attempt in (1, 2):
-            self.prepare(earlier_backup)
-            status, out, trace = run_with_faults(self.folder, faults)
+            self.prepare(case)
+            status, out, trace = run_with_faults(self.folder, faults, arguments(case))
             self.close_times += [int(line.split()[1]) for line in trace
                                  if line.startswith("closed ")]
             try:
-                self.check_promise(earlier_backup, status, out, **judging)
+                self.check_promise(case, status, out, **judging)
                 if next_run:
-                    self.check_next_run()
+                    self.check_next_run(case)
                 break
             except AssertionError as broken:
                 if attempt == 2 or not harness.WINDOWS:
@@ -209,56 +241,58 @@ class FaultMatrixTest(ScratchFolderTest):
         self.kept += 1
         return status
 
-    def before(self, earlier_backup):
-        return {TARGET: self.original, **({BACKUP: earlier_backup} if earlier_backup else {})}
-
-    def check_next_run(self):
+    def check_next_run(self, case):
         """Whatever an ended run left behind, the next run works and clears it;
-        a game file that a half-done replace took away is put back."""
+        a game file that a half-done replace took away is put back. After an
+        undo, the next undo leaves the original."""
         before = self.contents().get(TARGET)
-        status, out = run(self.folder)
+        status, out = run(self.folder, command=harness.COMMAND + arguments(case))
         after = self.contents()
         self.assertEqual(set(after), {TARGET, BACKUP}, f"leftovers not cleared: {out[-300:]!r}")
         # A patch the ended run finished stops this one at the gate.
         expected = (0, patched(self.original)) if before in (None, self.original) else (1, before)
+        if case == "undo":
+            expected = (0, self.original)
         self.assertEqual((status, after[TARGET], after[BACKUP]), (*expected, self.original),
                          out[-300:])
 
-    def points_to_fail(self, earlier_backup, files=None):
-        self.prepare(earlier_backup, files)
+    def points_to_fail(self, case, files=None):
+        self.prepare(case, files)
         if harness.WINDOWS:
-            points = windows_calls(self.folder)
+            points = windows_calls(self.folder, arguments=arguments(case))
         elif files:
             points = patch_calls(traced_patch(self.folder, int(patched(files[BACKUP]) ==
                                                                  files[BACKUP])))
         else:
-            log = traced_patch(self.folder)
-            self.assertEqual(power_cut_faults(self.folder, log), [])
-            points = patch_calls(log)
+            log = traced_patch(self.folder, arguments=arguments(case))
+            if case != "undo":
+                self.assertEqual(power_cut_faults(self.folder, log), [])
+            points = patch_calls(log, undo=case == "undo")
         self.assertGreaterEqual(len(points), 25)
         return points
 
     def run_matrix(self, killed):
         counts = []
-        for earlier_backup in (None, EARLIER_BACKUP):
-            points = self.points_to_fail(earlier_backup)
+        for case in ("clean", "earlier backup", "undo"):
+            points = self.points_to_fail(case)
             counts.append(len(points))
             for name, nth in points:
                 for what in ENDINGS if killed else errors_of(name):
-                    with self.subTest(call=name, nth=nth, what=what,
-                                      earlier_backup=bool(earlier_backup)):
-                        status = self.check_point(earlier_backup, [(name, nth, what)], killed,
+                    with self.subTest(call=name, nth=nth, what=what, case=case):
+                        status = self.check_point(case, [(name, nth, what)], killed,
                                                   ended=judged_as(what))
-                        if name == "sync_file_range" and not killed:
+                        if name == "sync_file_range" and not killed and case == "undo":
+                            self.assertEqual((status, self.contents()),
+                                             (0, {TARGET: self.original, BACKUP: self.original}))
+                        elif name == "sync_file_range" and not killed:
                             self.check_complete_patch(status)
         self.summarise("ended" if killed else "failed", counts)
 
     def summarise(self, how, counts):
         closed = (f"; {len(self.close_times)} closed windows, the longest ended "
                   f"{max(self.close_times)} ms after its close" if self.close_times else "")
-        print(f"\n{how} at each of {counts[0]} calls without an earlier backup and {counts[1]} "
-              f"with one: {self.runs} runs, {self.kept} kept the promise{closed}",
-              file=sys.stderr)
+        print(f"\n{how} at each of {counts} calls (without an earlier backup, with one, and of "
+              f"an undo): {self.runs} runs, {self.kept} kept the promise{closed}", file=sys.stderr)
 
     def test_every_failing_call_keeps_the_promise(self):
         self.run_matrix(killed=False)
@@ -268,17 +302,17 @@ class FaultMatrixTest(ScratchFolderTest):
         self.run_matrix(killed=True)
 
     def half_done_runs(self, counts):
-        """Each run of the half-done matrix below, as (earlier backup, plan,
-        call, n, what); `counts` adds up its calls, without and with an
+        """Each run of the half-done matrix below, as (case, plan, call, n,
+        what); `counts` adds up its calls, without and with an
         earlier backup."""
-        for earlier_backup in (None, EARLIER_BACKUP):
-            replace = next((point for point in self.points_to_fail(earlier_backup)
+        for case in ("clean", "earlier backup"):
+            replace = next((point for point in self.points_to_fail(case)
                             if point[0] == "ReplaceFileW"), None)
             self.assertIsNotNone(replace, "the clean patch never calls ReplaceFileW")
             for error in HALF_DONE:
                 plans = [[(*replace, error)]]
                 for plan in plans:  # the half-done plan, then the one it adds
-                    self.prepare(earlier_backup)
+                    self.prepare(case)
                     calls = windows_calls(self.folder, plan)
                     later = [point for point in calls[calls.index(replace) + 1:]
                              if (*point, ACCESS_DENIED) not in plan]
@@ -287,10 +321,10 @@ class FaultMatrixTest(ScratchFolderTest):
                         first = next(nth for name, nth in later if name == "MoveFileExW")
                         plans.append(plan + [("MoveFileExW", nth, ACCESS_DENIED)
                                              for nth in (first, first + 1)])
-                    counts[bool(earlier_backup)] += len(later)
+                    counts[case != "clean"] += len(later)
                     for name, nth in later:
                         for what in ENDINGS + (errors_of(name) if plan == plans[0] else ()):
-                            yield earlier_backup, plan, name, nth, what
+                            yield case, plan, name, nth, what
 
     def test_a_half_done_replace_then_any_failure_or_end_keeps_the_promise(self):
         """ReplaceFileW can fail half way; each call the program then makes to
@@ -300,10 +334,9 @@ class FaultMatrixTest(ScratchFolderTest):
         if not harness.WINDOWS:
             self.skipTest("a rename on Linux is never half done")
         counts = [0, 0]
-        for earlier_backup, plan, name, nth, what in self.half_done_runs(counts):
-            with self.subTest(plan=plan, call=name, nth=nth, what=what,
-                              earlier_backup=bool(earlier_backup)):
-                self.check_point(earlier_backup, plan + [(name, nth, what)], True,
+        for case, plan, name, nth, what in self.half_done_runs(counts):
+            with self.subTest(plan=plan, call=name, nth=nth, what=what, case=case):
+                self.check_point(case, plan + [(name, nth, what)], True,
                                  ended=judged_as(what), target_may_be_gone=True)
         self.summarise("half done, then failed, ended or closed", counts)
 
@@ -312,15 +345,69 @@ class FaultMatrixTest(ScratchFolderTest):
         is no one holding the file, to be waited out, but a plain rename's turn."""
         if not harness.WINDOWS:
             self.skipTest("ReplaceFileW is Windows' own")
-        self.prepare(EARLIER_BACKUP)
+        self.prepare("earlier backup")
         refusals = [("ReplaceFileW", nth, ACCESS_DENIED) for nth in range(1, 40)]
         self.check_complete_patch(run_with_faults(self.folder, refusals)[0])
+
+    def test_another_program_writing_the_game_meanwhile(self):
+        """Written into while the patched copy is synced, or while the
+        backup's rename waits, the patch stops with words true of what the
+        folder then holds; a game file being written as the patch starts is
+        waited for, and refused when that goes on too long."""
+        written = b"MZ" + self.original[2:]
+        sync, rename = (("FlushFileBuffers", "MoveFileExW") if harness.WINDOWS else
+                        ("fsync", "rename"))
+        stopped = said("changed_meanwhile")
+        # The faults, when the other program writes (seconds from the start),
+        # how the output ends, and what the folder holds after.
+        rows = [([(sync, 2, "delay")], [0.5], stopped + said("left_as_other_made_it") + PAUSE,
+                 {TARGET: written, BACKUP: EARLIER_BACKUP}),
+                ([(rename, 1, "delay")], [0.5], stopped + said("backup_from_before") + PAUSE,
+                 {TARGET: written, BACKUP: self.original}),
+                ([], [0.3 * i for i in range(9)], INSTALLED,
+                 {TARGET: patched(written), BACKUP: written}),
+                ([], [0.3 * i for i in range(45)], said("still_written") +
+                 said("wait_and_retry") + PAUSE, {TARGET: written, BACKUP: EARLIER_BACKUP})]
+        for faults, times, told, after in rows:
+            with self.subTest(faults=faults, writes=len(times)):
+                self.prepare("earlier backup")
+                writer = threading.Thread(target=write_at, args=(self.path(TARGET), times))
+                writer.start()
+                time.sleep(0.1)
+                status, out, _ = run_with_faults(self.folder, faults)
+                writer.join()
+                self.assertEqual((status, out[-len(shown(told)):]), (int(told != INSTALLED),
+                                                                      shown(told)))
+                self.assertEqual(self.contents(), after)
+
+    def test_double_faults_are_told_as_they_are(self):
+        """A put-back that cannot be synced, nor taken away again, is told as
+        back but unsafe; temporary files that cannot be removed, and the old
+        file Windows set aside, are named for the next run to clear."""
+        if harness.WINDOWS:
+            never_removed = [("DeleteFileW", n, ACCESS_DENIED) for n in range(1, 150)]
+            rows = [({BACKUP: self.original}, [("FlushFileBuffers", 2, IO_ERROR)]),
+                    (self.files("earlier backup"), [("FlushFileBuffers", 1, IO_ERROR)]),
+                    (self.files("clean"), [])]
+        else:
+            never_removed = [("unlink", "1+", "EROFS")]
+            rows = [({BACKUP: self.original}, [("fsync", 2, "EIO")]),
+                    (self.files("earlier backup"), [("fsync", 1, "EIO")])]
+        for files, faults in rows:
+            with self.subTest(files=sorted(files), faults=faults):
+                self.prepare("clean", files)
+                status, out, _ = run_with_faults(self.folder, faults + never_removed)
+                self.assertEqual(broken_promises(files, self.contents(), status, out), [],
+                                 out[-400:])
+                left = set(self.contents()) - {TARGET, BACKUP}
+                # Only where the game was there to patch is anything left behind.
+                self.assertEqual(bool(left), TARGET in files, out[-400:])
 
     @linux_only
     def test_a_file_system_without_early_writing(self):
         for error in ("ENOSYS", "ESPIPE"):
             with self.subTest(error=error):
-                self.prepare(None)
+                self.prepare("clean")
                 self.check_complete_patch(
                     run_with_faults(self.folder, [("sync_file_range", 1, error)])[0])
 
@@ -333,16 +420,15 @@ class FaultMatrixTest(ScratchFolderTest):
         from it, whatever comes, and then patched, or refused at the gate."""
         signals = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
         counts = []
-        for earlier_backup, only_backup in ((None, None), (EARLIER_BACKUP, None),
-                                            (None, self.original),
-                                            (None, patched(self.original))):
-            files = {BACKUP: only_backup} if only_backup else self.before(earlier_backup)
-            points = self.points_to_fail(earlier_backup, files if only_backup else None)
+        for case, only_backup in (("clean", None), ("earlier backup", None),
+                                  ("clean", self.original), ("clean", patched(self.original))):
+            files = {BACKUP: only_backup} if only_backup else self.files(case)
+            points = self.points_to_fail(case, files if only_backup else None)
             counts.append(len(points))
             for i, (name, nth) in enumerate(points):
                 sent = signals[i % len(signals)]
                 with self.subTest(call=name, nth=nth, signal=sent.name, files=sorted(files)):
-                    self.prepare(None, files)
+                    self.prepare(case, files)
                     status, out = run(self.folder,
                                       wrapper=strace(f"{name}:signal={sent.name}:when={nth}"))
                     self.assertEqual(status, -sent, f"output ending {out[-300:]!r}")

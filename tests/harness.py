@@ -29,6 +29,9 @@ REPLACED = bytes([0x89, 0xF2, 0x01, 0xC2, 0xB9, 0x64])
 TARGET = "VELORAC.EXE"
 BACKUP = "VELORAC.EXE.bku"
 EARLIER_BACKUP = b"an earlier backup, from another version of the game"
+# The time the tests' files are given: a game file written a moment ago is
+# watched until it has been left alone, which would slow every run.
+LONG_AGO = 981173106  # 3 February 2001
 
 # The screens, in code page 437.
 BANNER = b"".join([
@@ -71,10 +74,10 @@ PAUSE = b"  [i] Press <ENTER> to exit."
 NO_TARGET = b'  [i] Umm... Sorry, but file "VELORAC.EXE" doesn\'t exist.\n'
 LOOKING = b'  \n  [i] Highway patrol looking for speeding bytes in "VELORAC.EXE"\n'
 NOT_FOUND = (b"  [i] Dispatch, the bytes could not be found!\n"
-             b"  [i] 10-4. Please restore backup EXE and try again.\n" + PAUSE)
+             b"  [i] 10-4. Please restore backup EXE and try again.\n")
 FOUND = b"  [i] Highway patrol has found and arrested the bytes!\n"
-INSTALLED = (b"  [i] Perpetrating bytes sent to county jail, patch installed!\n"
-             b"  [i] Press <ENTER> to exit. Drive safely!\n")
+CLOSING = b"  [i] Press <ENTER> to exit. Drive safely!\n"
+INSTALLED = b"  [i] Perpetrating bytes sent to county jail, patch installed!\n" + CLOSING
 MENU_SCREEN = BANNER + MENU
 PATCH_SCREEN = MENU_SCREEN + BANNER + LOOKING
 
@@ -113,6 +116,12 @@ def said(name, **names):
     return b"  [i] " + sentence(name, **names).encode() + b"\n"
 
 
+def at_gate(cause, **names):
+    """The end of a run refused at the gate: the two fixed lines, the
+    program's sentence `cause` that says why, the pause."""
+    return NOT_FOUND + said(cause, **names) + PAUSE
+
+
 def could_not(action, file, reason):
     """The line that names a failing call; `reason` a sentence's name or the system's words.
     `action` is written out: the words that fill it are in no document that would check them."""
@@ -123,7 +132,8 @@ def could_not(action, file, reason):
 # its headline, and what it then says of the folder. Refused as it is
 # opened, the target was never looked at, and nothing is said of the folder.
 REFUSED_AT = {"not_opened": (MENU_SCREEN + BANNER + b"  \n", b""),
-              "not_searched": (PATCH_SCREEN, said("nothing_changed"))}
+              "not_searched": (PATCH_SCREEN, said("nothing_changed")),
+              "missing_not_put_back": (MENU_SCREEN + BANNER, said("no_game_to_put_back"))}
 
 
 # Set from the command line by configure(): how to start the program, and
@@ -149,10 +159,15 @@ def main():
     unittest.main(argv=configure(sys.argv))
 
 
+def looked_in(folder):
+    """The line that names `folder`, in full, as where the program looked."""
+    return said("looked_in", folder="Z:" + folder.replace("/", "\\") if WINDOWS else
+                os.path.realpath(folder))
+
+
 def missing(folder):
-    """What a run in `folder`, where there is no game, says: the folder in full."""
-    full = "Z:" + folder.replace("/", "\\") if WINDOWS else os.path.realpath(folder)
-    return b"  \n" + NO_TARGET + said("looked_in", folder=full) + PAUSE
+    """What a run in `folder`, where there is no game, says."""
+    return b"  \n" + NO_TARGET + looked_in(folder) + PAUSE
 
 
 def shown(text):
@@ -220,6 +235,7 @@ def large_target(path, size):
     with open(path, "wb") as f:
         f.write(image())
         f.truncate(size)
+    os.utime(path, (LONG_AGO, LONG_AGO))
 
 
 def large_target_holds(path, size, expected):
@@ -333,9 +349,11 @@ class ScratchFolderTest(unittest.TestCase):
         return os.path.join(self.folder, name)
 
     def put(self, name, data, mode=None):
-        """Writes `name`, in the scratch folder unless it is a full path."""
+        """Writes `name`, in the scratch folder unless it is a full path, as
+        a file written long ago."""
         with open(self.path(name), "wb") as out:
             out.write(data)
+        os.utime(self.path(name), (LONG_AGO, LONG_AGO))
         if mode is not None:
             os.chmod(self.path(name), mode)
 
@@ -385,7 +403,7 @@ class ScratchFolderTest(unittest.TestCase):
         screen, outcome = REFUSED_AT.get(headline, (PATCH_SCREEN + FOUND, said("nothing_changed")))
         # The file's name goes out as it is: only the program's own words are code page 437.
         told = shown(said(headline) + could_not(action, "\0", reason) +
-                     (said(advice, file="\0") if advice else b"") + outcome + PAUSE)
+                     (said(advice, file="\0", folder="\0") if advice else b"") + outcome + PAUSE)
         told = told.replace(b"\0", file.encode())
         # As text, so that a failure shows the lines that differ.
         self.assertEqual(*(text.decode(errors="surrogateescape")

@@ -1,13 +1,16 @@
 """Odd and hostile game folders: links planted where the program writes,
 targets that are not plain files, files and folders it may not touch, and
 what a killed run left behind."""
+import fcntl
 import os
+import pwd
 import shutil
 import stat
 import tempfile
 from functools import partial
 
-from harness import BACKUP, TARGET, ScratchFolderTest, main, patched, run, strace
+from harness import (BACKUP, BANNER, MENU_SCREEN, NO_TARGET, PAUSE, TARGET, ScratchFolderTest,
+                     main, patched, run, said, shown, strace)
 
 
 class PlantedLinkTest(ScratchFolderTest):
@@ -33,16 +36,47 @@ class PlantedLinkTest(ScratchFolderTest):
 
 
 class OddTargetTest(ScratchFolderTest):
-    def test_a_target_that_is_not_a_plain_file_is_refused(self):
-        # A pipe would make a reader wait for ever.
-        for kind, make, reason in (("folder", os.mkdir, "is_folder"),
-                                   ("/dev/zero", partial(os.symlink, "/dev/zero"), "not_regular"),
-                                   ("/dev/null", partial(os.symlink, "/dev/null"), "not_regular"),
-                                   ("pipe", os.mkfifo, "not_regular")):
-            with self.subTest(target=kind):
-                make(self.path(TARGET))
-                self.check_refused("not_searched", "read", TARGET, reason)
-                (os.rmdir if kind == "folder" else os.remove)(self.path(TARGET))
+    def test_a_target_or_lone_backup_that_is_not_a_plain_file_is_refused(self):
+        # A pipe or a device would make a reader wait for ever, or never end.
+        # The game is put back only from a plain backup, never through a link.
+        for kind, make, reason, names in (
+                ("folder", os.mkdir, "is_folder", (TARGET, BACKUP)),
+                ("/dev/zero", partial(os.symlink, "/dev/zero"), "not_regular", (TARGET, BACKUP)),
+                ("/dev/null", partial(os.symlink, "/dev/null"), "not_regular", (TARGET,)),
+                ("pipe", os.mkfifo, "not_regular", (TARGET, BACKUP)),
+                ("a link to a file", partial(os.symlink, os.path.abspath(__file__)), "not_regular",
+                 (BACKUP,))):
+            for name in names:
+                with self.subTest(kind=kind, name=name):
+                    make(self.path(name))
+                    self.check_refused("not_searched" if name == TARGET else
+                                       "missing_not_put_back", "read", name, reason)
+                    (os.rmdir if kind == "folder" else os.remove)(self.path(name))
+
+    def test_names_that_would_drive_the_terminal_are_shown_escaped(self):
+        # The folder looked in is printed: a clearing of the screen in its
+        # name, a line feed, a byte that is no UTF-8 or a C1 control must
+        # show as text, and other scripts as they are.
+        for name, printable in ((b"clear\x1b[2J\nme\xff", b"clear\\x1B[2J\\x0Ame\\xFF"),
+                                (b"csi\xc2\x9b2J", b"csi\\u009B2J"),
+                                ("Игры ゲーム".encode(), "Игры ゲーム".encode())):
+            with self.subTest(name=name):
+                folder = os.path.join(os.path.realpath(self.folder).encode(), name)
+                os.mkdir(folder)
+                told = shown(b"  \n" + NO_TARGET + said("looked_in", folder="\0") + PAUSE)
+                self.assertEqual(run(folder), (0, shown(MENU_SCREEN + BANNER) + told.replace(
+                    b"\0", folder[:-len(name)] + printable)))
+
+    def test_a_lock_another_program_holds_is_told_as_such(self):
+        # Anyone may lock a folder; only a copy of this program is called one.
+        self.put(TARGET, self.original)
+        held = os.open(self.folder, os.O_RDONLY)
+        self.addCleanup(os.close, held)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        self.assertEqual(run(self.folder), (1, shown(
+            MENU_SCREEN + BANNER + b"  \n" + said("another_program") +
+            said("that_program_nothing") + PAUSE)))
+        self.assertEqual(self.contents(), {TARGET: self.original})
 
     def test_leftovers_of_killed_runs_are_cleared_and_nothing_else(self):
         leftovers = [TARGET + ".tmp-0123abcd", BACKUP + ".tmp-89abcdef"]
@@ -55,6 +89,9 @@ class OddTargetTest(ScratchFolderTest):
         self.put(TARGET, patched(self.original))
         self.assertEqual(run(self.folder, b"c\n\n")[0], 1)
         self.assertEqual(sorted(self.contents()), sorted([TARGET, BACKUP] + others))
+
+
+NOBODY = pwd.getpwnam("nobody").pw_uid
 
 
 class PermissionTest(ScratchFolderTest):
@@ -75,15 +112,21 @@ class PermissionTest(ScratchFolderTest):
             self.put(os.path.join(game, name), data, mode=0o666)
         os.chmod(game, 0o555)
         self.addCleanup(os.chmod, game, 0o755)
-        # The reason stays the creation's when finding the folder's full name
-        # fails after it.
-        for wrapper, named in (((), os.path.realpath(game)),
-                               (strace("getcwd:error=ENOMEM", options=["-f"]), ".")):
-            with self.subTest(folder_named=named):
+        # The advice says what to type: the folder is root's, or the player's
+        # own, made read-only. The reason stays the creation's when finding
+        # the folder's full name fails after it.
+        ours = os.geteuid() != 0
+        rows = [(None, (), os.path.realpath(game)), (None, strace(
+            "getcwd:error=ENOMEM", options=["-f"]), "."), (NOBODY, (), os.path.realpath(game))]
+        for owner, wrapper, named in rows[:2] if ours else rows:
+            with self.subTest(folder_named=named, owner=owner):
+                if owner is not None:
+                    os.chown(game, owner, -1)
                 self.check_refused("backup_not_made", "create a file in", named,
-                                   "Permission denied", "need_write_permission", folder=game,
-                                   user=True, wrapper=wrapper)
+                                   "Permission denied", "make_folder_writable" if ours or owner
+                                   else "run_with_sudo", folder=game, user=True, wrapper=wrapper)
                 self.assertEqual(stat.S_IMODE(os.stat(game).st_mode), 0o555)
+
 
 if __name__ == "__main__":
     main()

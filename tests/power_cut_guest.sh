@@ -101,10 +101,11 @@ while read -r name driver start size log_start log_size earlier; do
     dmsetup create recorded --table "0 $size log-writes /dev/mapper/data /dev/mapper/log" &&
     mount_case /dev/mapper/recorded /m || { echo "X $name could not be set up" >&3; continue; }
   mkdir /m/game
-  cp /original /m/game/VELORAC.EXE
+  # With their old times: a file written just now would first be watched.
+  cp -p /original /m/game/VELORAC.EXE
   files=/m/game/VELORAC.EXE
   if [ "$earlier" = 1 ]; then
-    cp /earlier /m/game/VELORAC.EXE.bku
+    cp -p /earlier /m/game/VELORAC.EXE.bku
     files="$files /m/game/VELORAC.EXE.bku"
   fi
   # On vfat a plain sync sends no flush: the files and folders themselves.

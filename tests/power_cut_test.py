@@ -128,6 +128,7 @@ class PowerCutTest(unittest.TestCase):
         for name, data in (("original", self.original), ("earlier", EARLIER)):
             with open(os.path.join(root, name), "wb") as f:
                 f.write(data)
+            os.utime(os.path.join(root, name), (harness.LONG_AGO, harness.LONG_AGO))
         return root, os.path.join(self.kernel, "boot", f"vmlinuz-{version}")
 
     def disks(self, root):

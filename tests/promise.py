@@ -2,36 +2,61 @@
 files before and after it, its status and its output alone: nothing here
 knows how the run was disturbed, so any platform's failure tests can ask.
 Every sentence the program prints about the folder must be true of it."""
-from harness import (FOUND, INSTALLED, NO_TARGET, NOT_FOUND, PAUSE, TARGET, BACKUP, patched,
-                     said, shown)
+from harness import (CLOSING, FOUND, INSTALLED, NO_TARGET, NOT_FOUND, PAUSE, TARGET, BACKUP,
+                     patched, said, shown)
 
-SUCCESS = INSTALLED.split(b"\n")[0]
+SUCCESS = INSTALLED[:-len(CLOSING)].rstrip(b"\n")
 # How the program calls a target missing, whatever its name.
 CALLED_MISSING = NO_TARGET[NO_TARGET.rindex(b'"') + 1:].rstrip(b"\n")
 # The sentences that tell the player what the folder holds after a failure.
 OUTCOMES = ("nothing_changed", "only_backup_replaced", "patch_may_be_undone", "put_back",
-            "target_missing")
+            "target_missing", "left_as_other_made_it", "backup_from_before")
+# The lines that name a file left behind, which the next run clears.
+LEFT_BEHIND = ("temporary_left", "old_file_left")
 
 
 def printed(name, target, backup):
-    """The program's sentence `name` as one line of its output, without its end."""
-    return shown(said(name, target=target, backup=backup)).rstrip(b"\r\n")
+    """The program's sentence `name` as one line of its output, without its
+    end; a file it names as a zero byte."""
+    return shown(said(name, target=target, backup=backup, file="\0")).rstrip(b"\r\n")
+
+
+def same(name):
+    return lambda before, after: after.get(name) == before.get(name)
+
+
+def both(*tests):
+    return lambda before, after: all(test(before, after) for test in tests)
+
+
+def left_behind(lines, target, backup):
+    """The files the lines say were left behind, by name."""
+    named = set()
+    for name in LEFT_BEHIND:
+        start, _, end = printed(name, target, backup).partition(b"\0")
+        named |= {line[len(start):-len(end)].decode() for line in lines
+                  if line.startswith(start) and line.endswith(end)}
+    return {name.rsplit("\\", 1)[-1].rsplit("/", 1)[-1] for name in named}
+
+
+def judged_lines(told, before, after, out):
+    """The output's lines, and those of them the told claims find untrue."""
+    lines = out.replace(b"\r\n", b"\n").split(b"\n")
+    return lines, [f"untrue: {line.decode(errors='replace')}" for line in lines
+                   if line in told and not told[line](before, after)]
 
 
 def claims(target, backup):
     """The lines that say what the folder holds, each with what must then
     be true of (before, after): the files by name."""
-    def same(name):
-        return lambda before, after: after.get(name) == before.get(name)
-
     def backup_holds_original(before, after):
         return after.get(backup) == before.get(target)
 
     def is_patched(before, after):
         return after.get(target) == patched(before[target])
 
-    def both(*tests):
-        return lambda before, after: all(test(before, after) for test in tests)
+    def gone(before, after):
+        return target not in after
 
     sentences = {
         "nothing_changed": both(same(target), same(backup)),
@@ -45,7 +70,12 @@ def claims(target, backup):
         "not_replaced": lambda before, after: after.get(target) != patched(before[target]),
         "patch_unsafe": is_patched,
         "put_back": both(same(target), backup_holds_original),
-        "target_missing": both(lambda before, after: target not in after, backup_holds_original),
+        "put_back_unsafe": both(same(target), backup_holds_original),
+        "target_missing": both(gone, backup_holds_original),
+        "copy_backup_back": both(gone, same(backup)),
+        "no_game_to_put_back": both(gone, same(backup)),
+        "left_as_other_made_it": same(backup),
+        "backup_from_before": backup_holds_original,
     }
     return {shown(SUCCESS): both(is_patched, backup_holds_original),
             **{printed(name, target, backup): test for name, test in sentences.items()}}
@@ -74,16 +104,9 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
         faults.append("a patched target without its backup")
     if now_backup not in (earlier, original):
         faults.append("the backup is damaged, or an earlier one gave way to no complete copy")
-    if ended != "killed" and set(after) - set(before) - {target, backup}:
-        faults.append(f"files left behind: {sorted(set(after) - set(before))}")
-
-    lines = out.replace(b"\r\n", b"\n").split(b"\n")
-    told = claims(target, backup)
-    spoken = [line for line in lines if line in told]
+    lines, untrue = judged_lines(claims(target, backup), {**before, target: original}, after, out)
     # Where the game was put back first, the sentences speak of it as put back.
-    put_back = {**before, target: original}
-    faults += [f"untrue: {line.decode(errors='replace')}" for line in spoken
-               if not told[line](put_back, after)]
+    faults += untrue + left_files(before, after, ended, lines, target, backup)
     succeeded = shown(SUCCESS) in lines
 
     if ended == "interrupted":
@@ -97,7 +120,7 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
         if now_target == patched(original) != original and not succeeded:
             faults.append("patched, but the player was not told")
     elif ended == "ran":
-        if not (out.endswith(shown(PAUSE)) or out.endswith(shown(INSTALLED))):
+        if not (out.endswith(shown(PAUSE)) or out.endswith(shown(CLOSING))):
             faults.append("the run did not end at one of its prompts")
         if CALLED_MISSING in out:
             faults.append("a target that is there was called missing")
@@ -108,4 +131,39 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
         stopped_after_gate = status == 1 and shown(FOUND) in out and shown(NOT_FOUND) not in out
         if stopped_after_gate and not any(printed(o, target, backup) in lines for o in OUTCOMES):
             faults.append("a failed patch that does not say what the folder holds")
+    return faults
+
+
+def left_files(before, after, ended, lines, target, backup):
+    """Files a run that ended by itself left, but did not name."""
+    left = set(after) - set(before) - {target, backup} - left_behind(lines, target, backup)
+    return [f"files left behind: {sorted(left)}"] if ended != "killed" and left else []
+
+
+def broken_undo(before, after, status, out, ended="ran", target=TARGET, backup=BACKUP,
+                target_may_be_gone=False):
+    """As broken_promises, for an undo (--restore): the backup stays as it
+    was, and the game is as it was or the backup's copy."""
+    original, was = before[backup], before.get(target)
+    now_target = after.get(target)
+    faults = [] if after.get(backup) == original else ["the backup changed"]
+    if now_target not in (was, original) and not (now_target is None and target_may_be_gone):
+        faults.append("the game is damaged or gone")
+    undone = both(lambda b, a: a.get(target) == original, same(backup))
+    told = {printed(name, target, backup): test for name, test in {
+        "restored": undone, "restore_unsafe": undone, "put_back": undone,
+        "nothing_to_undo": both(same(target), undone), "nothing_changed": both(same(target),
+                                                                               same(backup)),
+        "target_missing": lambda b, a: target not in a}.items()}
+    lines, untrue = judged_lines(told, before, after, out)
+    faults += untrue + left_files(before, after, ended, lines, target, backup)
+    said_undone = any(printed(name, target, backup) in lines for name in ("restored",
+                                                                          "nothing_to_undo"))
+    if ended == "interrupted" and now_target == original != was and not said_undone:
+        faults.append("undone, but the player was not told")
+    elif ended == "ran":
+        if not (out.endswith(shown(PAUSE)) or out.endswith(shown(CLOSING))):
+            faults.append("the run did not end at one of its prompts")
+        if (status == 0) != (said_undone and now_target == original):
+            faults.append(f"status {status}, undone {now_target == original}")
     return faults

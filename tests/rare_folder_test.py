@@ -5,6 +5,7 @@ player. Every run must keep what it says of the folder."""
 import os
 import pwd
 import shutil
+import subprocess
 
 from harness import BACKUP, TARGET, ScratchFolderTest, main, run, strace
 
@@ -46,6 +47,22 @@ class RareFolderTest(ScratchFolderTest):
                                        "may_not_replace",
                                        "replace files in" if name == folder else "replace", name,
                                        "marked_" + MARKS[mark], "clear_" + MARKS[mark])
+
+    def test_a_file_mounted_over_the_game_or_its_backup_is_refused(self):
+        need_root(self)
+        # Renamed over, a mount point fails only at its rename: too late.
+        self.put("elsewhere", self.original)
+        for name, refusal in ((TARGET, "may_not_replace"), (BACKUP, "earlier_backup_fixed")):
+            with self.subTest(mounted_at=name):
+                self.put(TARGET, self.original)
+                self.put(BACKUP, b"earlier backup")
+                if subprocess.run(["mount", "--bind", self.path("elsewhere"), self.path(name)],
+                                  stderr=subprocess.DEVNULL).returncode:
+                    self.skipTest("bind mounts are not allowed here")
+                try:
+                    self.check_refused(refusal, "replace", name, "mount_point")
+                finally:
+                    subprocess.run(["umount", self.path(name)], check=True)
 
     def test_someone_elses_file_in_a_shared_folder_is_refused(self):
         need_root(self)

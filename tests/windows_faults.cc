@@ -34,6 +34,7 @@ struct fault {
   DWORD error = 0;
   bool end_process = false;
   bool close_window = false;
+  bool delay = false;
 };
 
 struct plan {
@@ -69,6 +70,7 @@ plan& the_plan() {
       planned_fault.call = call;
       planned_fault.end_process = std::string(what) == "end";
       planned_fault.close_window = std::string(what) == "close";
+      planned_fault.delay = std::string(what) == "delay";
       planned_fault.error = std::strtoul(what, nullptr, 10);
       made.faults.push_back(planned_fault);
       item += length + (item[length] == ',' ? 1 : 0);
@@ -134,6 +136,10 @@ bool fails(const char* call, DWORD& error) {
     if (planned_fault.call == call && planned_fault.nth == nth) {
       if (planned_fault.end_process) {
         TerminateProcess(GetCurrentProcess(), ended_status);
+      }
+      if (planned_fault.delay) {
+        Sleep(1000);
+        return false;
       }
       if (planned_fault.close_window) {
         planned.closed_at = GetTickCount();
