@@ -43,6 +43,9 @@ const char* const menu_rows[menu_row_count] = {
 
 namespace {
 
+namespace answers = messages::answers;
+namespace common = messages::common;
+
 // CAMERA_PATCH_VERSION comes from the build, which takes it from the project.
 constexpr char version_text[] = "camera-patch " CAMERA_PATCH_VERSION "\n";
 
@@ -50,7 +53,7 @@ constexpr char version_text[] = "camera-patch " CAMERA_PATCH_VERSION "\n";
 
 const char* answer_to(std::string_view argument) {
   if (argument == "--help" || argument == "-h" || is_platform_help_request(argument)) {
-    return messages::answers::usage;
+    return answers::usage;
   }
   if (argument == "--version") {
     return version_text;
@@ -64,7 +67,7 @@ int print_answer(const char* answer) {
   }
   const int reason = errno;
   const std::string told =
-      fill(messages::common::answer_not_written, {{"reason", std::strerror(reason)}}) + "\n";
+      fill(common::answer_not_written, {{"reason", std::strerror(reason)}}) + "\n";
   std::fputs(told.c_str(), stderr);
   return 1;
 }
@@ -96,7 +99,7 @@ bool read_reply(char (&reply)[reply_size]) {
 }
 
 void wait_for_enter() {
-  console_write(std::string("  [i] ") + messages::common::pause);
+  console_write(std::string("  [i] ") + common::pause);
   char reply[reply_size];
   // Whatever the player typed, or nothing at all, the pause is over.
   read_reply(reply);

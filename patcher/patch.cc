@@ -6,15 +6,14 @@
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
-#include "patcher/file_names.hpp"
 #include "patcher/messages.hpp"
 #include "patcher/patch.hpp"
 #include "patcher/run.hpp"
 
+namespace {
+
 namespace common = messages::common;
 namespace windows = messages::windows;
-
-namespace {
 
 // A game file another program is still writing (a copy off a CD or a slow
 // USB stick, a game store checking its files) must not be patched half
@@ -78,9 +77,7 @@ std::string why_not_once(const folder_work& work, std::int64_t count, std::int64
 // The patched game file, rebuilt from the backup copy just written.
 bool write_patched_copy(folder_work& work, std::int64_t& replaced, io_error& error) {
   if (!open_for_reading(work.new_backup, work.reading, error) ||
-      !take_temporary_name(work.target, [&](const std::string& name) {
-        return create_new_file(name, work.writing, error);
-      })) {
+      !create_temporary_beside(work.target, work.writing, error)) {
     return false;
   }
   work.new_target = work.writing.name;

@@ -9,10 +9,10 @@
 #include "patcher/patch.hpp"
 #include "patcher/run.hpp"
 
+namespace {
+
 namespace common = messages::common;
 namespace windows = messages::windows;
-
-namespace {
 
 // The end of an undo that leaves the game as the original.
 int end_restored(folder_work& work, const char* sentence) {

@@ -14,10 +14,11 @@
 #include "patcher/messages.hpp"
 #include "patcher/patch.hpp"
 
-namespace common = messages::common;
-namespace windows = messages::windows;
-
 namespace {
+
+namespace common = messages::common;
+namespace posix = messages::posix;
+namespace windows = messages::windows;
 
 bool same_ignoring_ascii_case(const std::string& a, const std::string& b) {
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -219,8 +220,7 @@ bool take_the_folder(folder_work& work, stop& why) {
       return false;
     case folder_lock_state::taken_by_another_program:
       console_write("  \n");
-      why.lines = {about(messages::posix::another_program, work),
-                   messages::posix::that_program_nothing};
+      why.lines = {about(posix::another_program, work), posix::that_program_nothing};
       return false;
     case folder_lock_state::unavailable:
       // A folder we may not list, or a file system without locks: the run
@@ -242,14 +242,17 @@ put_back put_back_from_backup(folder_work& work, io_error& error) {
   return remove_file(work.target) ? put_back::not_done : put_back::unsafe;
 }
 
+bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error) {
+  return take_temporary_name(
+      final_name, [&](const std::string& name) { return create_new_file(name, file, error); });
+}
+
 bool write_exact_copy(folder_work& work, const std::string& from, const std::string& final_name,
                       std::string& copy, io_error& error) {
   const links at_name = from == work.backup ? links::refused : links::followed;
   if (!open_for_reading(from, work.reading, error, at_name) ||
       !check_regular_file(work.reading, error) ||
-      !take_temporary_name(final_name, [&](const std::string& name) {
-        return create_new_file(name, work.writing, error);
-      })) {
+      !create_temporary_beside(final_name, work.writing, error)) {
     return false;
   }
   copy = work.writing.name;

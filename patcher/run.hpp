@@ -81,6 +81,10 @@ enum class put_back { done, not_done, unsafe };
 // fails, and the copy stands unsynced.
 put_back put_back_from_backup(folder_work& work, io_error& error);
 
+// Creates a new, empty file beside `final_name`, under a temporary name
+// nobody else holds.
+bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error);
+
 // A byte-exact copy of `from`, with its times, complete and synced under a
 // temporary name beside `final_name`, which `copy` is set to.
 bool write_exact_copy(folder_work& work, const std::string& from, const std::string& final_name,

@@ -282,7 +282,11 @@ class TwoCopiesTest(ScratchFolderTest):
         first.stdin.write(b"c\n\n")
         first.stdin.close()
         wait_for_temporary_file(self.folder)
-        status, out = run(self.folder)
+        # Started through a link to the folder, it meets the same lock.
+        link = self.folder + "-link"
+        os.symlink(self.folder, link)
+        self.addCleanup(os.remove, link)
+        status, out = run(link)
         self.assertEqual((status, out), (1, shown(
             MENU_SCREEN + BANNER + b"  \n" + said("another_copy") + said("this_copy_nothing") +
             PAUSE)))
