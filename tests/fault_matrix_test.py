@@ -18,7 +18,7 @@ from pathlib import Path
 
 import harness
 from harness import (BACKUP, EARLIER_BACKUP, INSTALLED, PAUSE, TARGET, ScratchFolderTest, main,
-                     patched, run, said, shown, strace)
+                     patched, run, said, shown, strace, wait_for_temporary_file)
 from promise import broken_promises, broken_undo
 
 # The error each kind of call fails with: what a full disk, a failing disk or
@@ -45,9 +45,9 @@ HALF_DONE = (UNABLE_TO_MOVE_REPLACEMENT, UNABLE_TO_MOVE_REPLACEMENT_2)
 # A call's name, then its first argument's descriptor and the file that is
 # (strace -y), if it starts with one, then the rest.
 CALL = re.compile(r"^(\w+)\((?:(\d+)<([^>]*)>)?(.*)$")
-# What strace makes of a fault that is no error: an end, or a call held a
-# second, for another program to act meanwhile.
-LINUX_FAULTS = {"end": "signal=SIGKILL", "delay": "delay_enter=1000000"}
+# What strace makes of a fault that is no error: an end, or a call held two
+# seconds, for another program to act meanwhile.
+LINUX_FAULTS = {"end": "signal=SIGKILL", "delay": "delay_enter=2000000"}
 # How a run is ended at a call: killed, and under wine its window closed too.
 ENDINGS = ("end", "close") if "--windows" in sys.argv else ("end",)
 
@@ -115,9 +115,12 @@ def run_with_faults(folder, faults, arguments=()):
         return status, out, (Path(trace).read_text().splitlines() if os.path.exists(trace) else [])
 
 
-def write_at(path, times):
+def write_at(path, times, when_patching=False):
     """Writes into the file at `path` at each of `times`, in seconds from
-    now, as another program would: the first two bytes, which stay "MZ"."""
+    now, or `when_patching` from when the patched copy appears, as another
+    program would: the first two bytes, which stay "MZ"."""
+    if when_patching:
+        wait_for_temporary_file(os.path.dirname(path), name=os.path.basename(path) + ".tmp-")
     started = time.monotonic()
     for at in times:
         time.sleep(max(0.0, started + at - time.monotonic()))
@@ -360,18 +363,22 @@ class FaultMatrixTest(ScratchFolderTest):
         stopped = said("changed_meanwhile")
         # The faults, when the other program writes (seconds from the start),
         # how the output ends, and what the folder holds after.
-        rows = [([(sync, 2, "delay")], [0.5], stopped + said("left_as_other_made_it") + PAUSE,
+        # The copies of this small game take milliseconds: a write as the
+        # patched copy appears, or half a second after, comes while its sync,
+        # or the backup's rename after it, is held.
+        rows = [([(sync, 2, "delay")], [0.0], stopped + said("left_as_other_made_it") + PAUSE,
                  {TARGET: written, BACKUP: EARLIER_BACKUP}),
                 ([(rename, 1, "delay")], [0.5], stopped + said("backup_from_before") + PAUSE,
                  {TARGET: written, BACKUP: self.original}),
                 ([], [0.3 * i for i in range(9)], INSTALLED,
                  {TARGET: patched(written), BACKUP: written}),
-                ([], [0.3 * i for i in range(45)], said("still_written") +
+                ([], [0.3 * i for i in range(60)], said("still_written") +
                  said("wait_and_retry") + PAUSE, {TARGET: written, BACKUP: EARLIER_BACKUP})]
         for faults, times, told, after in rows:
             with self.subTest(faults=faults, writes=len(times)):
                 self.prepare("earlier backup")
-                writer = threading.Thread(target=write_at, args=(self.path(TARGET), times))
+                writer = threading.Thread(target=write_at,
+                                          args=(self.path(TARGET), times, bool(faults)))
                 writer.start()
                 time.sleep(0.1)
                 status, out, _ = run_with_faults(self.folder, faults)

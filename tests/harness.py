@@ -249,10 +249,11 @@ def large_target_holds(path, size, expected):
 
 
 def wait_for_temporary_file(folder, timeout=60, meanwhile=lambda: time.sleep(0.001),
-                            screen=lambda: b""):
-    """Waits until a run's temporary file appears in `folder`: the patch is writing."""
+                            screen=lambda: b"", name=".tmp-"):
+    """Waits until a run's temporary file (one whose name holds `name`)
+    appears in `folder`: the patch is writing."""
     deadline = time.monotonic() + timeout
-    while not any(".tmp-" in name for name in os.listdir(folder)):
+    while not any(name in entry for entry in os.listdir(folder)):
         if time.monotonic() > deadline:
             raise AssertionError(f"no temporary file appeared; screen: {screen()[-400:]!r}")
         meanwhile()

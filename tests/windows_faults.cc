@@ -5,8 +5,10 @@
 //                                  (a number), or with "end" ends the process
 //                                  there as a power cut would, or with
 //                                  "close" closes the console window there
-//                                  and lets the call go on; several faults
-//                                  are separated by commas.
+//                                  and lets the call go on, or with "delay"
+//                                  holds the call two seconds first, for
+//                                  another program to act meanwhile; several
+//                                  faults are separated by commas.
 // A closed window is what Windows makes of it: the program's console handler
 // is called with CTRL_CLOSE_EVENT on a thread of its own, and the process
 // ends when the handler returns, or five seconds after the event. The trace
@@ -138,7 +140,7 @@ bool fails(const char* call, DWORD& error) {
         TerminateProcess(GetCurrentProcess(), ended_status);
       }
       if (planned_fault.delay) {
-        Sleep(1000);
+        Sleep(2000);
         return false;
       }
       if (planned_fault.close_window) {
