@@ -115,6 +115,11 @@ def run_with_faults(folder, faults, arguments=()):
         return status, out, (Path(trace).read_text().splitlines() if os.path.exists(trace) else [])
 
 
+# The runs the matrices disturb (FaultMatrixTest.files): a clean patch, one
+# over an earlier backup, and an undo of a patched game.
+CASES = ("clean", "earlier backup", "undo")
+
+
 def write_at(path, times, when_patching=False):
     """Writes into the file at `path` at each of `times`, in seconds from
     now, or `when_patching` from when the patched copy appears, as another
@@ -276,7 +281,7 @@ class FaultMatrixTest(ScratchFolderTest):
 
     def run_matrix(self, killed):
         counts = []
-        for case in ("clean", "earlier backup", "undo"):
+        for case in CASES:
             points = self.points_to_fail(case)
             counts.append(len(points))
             for name, nth in points:
@@ -294,8 +299,9 @@ class FaultMatrixTest(ScratchFolderTest):
     def summarise(self, how, counts):
         closed = (f"; {len(self.close_times)} closed windows, the longest ended "
                   f"{max(self.close_times)} ms after its close" if self.close_times else "")
-        print(f"\n{how} at each of {counts} calls (without an earlier backup, with one, and of "
-              f"an undo): {self.runs} runs, {self.kept} kept the promise{closed}", file=sys.stderr)
+        cases = ", ".join(f"{count} of {case}" for case, count in zip(CASES, counts))
+        print(f"\n{how} at each call ({cases}): {self.runs} runs, {self.kept} kept the "
+              f"promise{closed}", file=sys.stderr)
 
     def test_every_failing_call_keeps_the_promise(self):
         self.run_matrix(killed=False)
