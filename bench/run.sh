@@ -66,6 +66,9 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int(
 fresh_target() {
   rm -f VELORAC.EXE VELORAC.EXE.bku floor-copy-1 floor-copy-2
   cp original VELORAC.EXE
+  # As an installed game's file: one written a moment ago is first watched
+  # until it has been left alone, which is no part of the patch's cost.
+  touch -d "2001-02-03 12:00" VELORAC.EXE
   sync
   sleep "$1"
 }
@@ -145,6 +148,7 @@ for file in VELORAC.EXE original; do
   printf '\x89\xF2\x01\xC2\xB9\x14' |
     dd of="$file" bs=1M seek="$offset" oflag=seek_bytes conv=notrunc status=none
 done
+touch -d "2001-02-03 12:00" VELORAC.EXE
 start=$(now_ns)
 printf 'c\n\n' | /usr/bin/time -f '%M' -o rss "$program" >/dev/null
 echo "patched in $(seconds $(($(now_ns) - start))) s, peak RSS $(cat rss) KiB"
