@@ -105,10 +105,8 @@ int restore_backup(const char* file_name) {
         end_stopped(work, stopped(work, common::restore_unsafe, &error, common::put_back));
     }
   }
-  io_error refusal;
-  if (!check_replaceable(work.target, refusal)) {
-    end_stopped(work, stopped(work, refusal.in_use ? windows::locked : common::may_not_replace,
-                              &refusal, common::nothing_changed));
+  if (!check_game_replaceable(work, why)) {
+    end_stopped(work, why);
   }
 
   // Given up until the copy takes the game file's place, finished after.
@@ -124,9 +122,8 @@ int restore_backup(const char* file_name) {
     end_stopped(work, stopped(work, common::changed_while_restored, nullptr,
                               common::left_as_other_made_it));
   }
-  if (!check_replaceable(work.target, refusal)) {
-    end_stopped(work, stopped(work, refusal.in_use ? windows::locked : common::may_not_replace,
-                              &refusal, common::nothing_changed));
+  if (!check_game_replaceable(work, why)) {
+    end_stopped(work, why);
   }
   give_up_if_asked(work);
 

@@ -271,13 +271,21 @@ bool game_unchanged(const folder_work& work, bool& unchanged, io_error& error) {
   return true;
 }
 
-bool check_both_replaceable(const folder_work& work, stop& why) {
+bool check_game_replaceable(const folder_work& work, stop& why) {
   io_error error;
   if (!check_replaceable(work.target, error)) {
     // "Locked" only when a running program holds it: rights or marks that
     // forbid replacing it need other advice.
     why = stopped(work, error.in_use ? windows::locked : common::may_not_replace, &error,
                   common::nothing_changed);
+    return false;
+  }
+  return true;
+}
+
+bool check_both_replaceable(const folder_work& work, stop& why) {
+  io_error error;
+  if (!check_game_replaceable(work, why)) {
     return false;
   }
   if (!check_replaceable(work.backup, error)) {

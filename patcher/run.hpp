@@ -96,7 +96,8 @@ bool game_unchanged(const folder_work& work, bool& unchanged, io_error& error);
 
 // Refuses a target or backup that cannot be replaced, with nothing changed:
 // found out between the two renames, the earlier backup would be given up
-// for a patch that then fails.
+// for a patch that then fails. The undo replaces the game's file alone.
+bool check_game_replaceable(const folder_work& work, stop& why);
 bool check_both_replaceable(const folder_work& work, stop& why);
 
 // What putting a new copy of the game's file in its place left.
