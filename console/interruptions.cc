@@ -31,7 +31,7 @@ void hold_interruptions(on_interruption how) {
 
 bool should_give_up() {
   const unsigned word = state.load();
-  return mode_of(word) == on_interruption::abandon && held_of(word) != 0;
+  return mode_of(word) == on_interruption::give_up && held_of(word) != 0;
 }
 
 void release_interruptions() {

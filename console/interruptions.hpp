@@ -12,7 +12,7 @@
 // What a held interruption does to the patch.
 enum class on_interruption {
   off,      // nothing is held: the program ends at once
-  abandon,  // the patch gives up at its next step, leaving the folder as it was
+  give_up,  // the patch gives up at its next step, leaving the folder as it was
   finish,   // the patch goes on to the end of what it must finish
 };
 

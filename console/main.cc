@@ -21,18 +21,14 @@ int main(int argc, char* argv[]) {
   }
   const bool restore = !arguments.empty() && arguments.front() == "--restore";
   // Dropping a file on a program starts it with the file's path: that file,
-  // or the game in the folder dropped, is the one to patch. Any other
-  // argument names nothing and is ignored.
+  // or the game in the folder dropped, is the one to patch.
   const std::size_t path_at = restore ? 1 : 0;
   std::string game = target_name;
   const given choice =
       game_from_argument(arguments.size() > path_at ? arguments[path_at] : "", game);
-  if (choice == given::nothing) {
-    game = target_name;
-  }
   start_console();
-  if (choice == given::other_file) {
-    return refuse_other_file(game);
+  if (choice == given::other_file || choice == given::nowhere) {
+    return refuse_argument(game, choice);
   }
   if (restore) {
     return restore_backup(game.c_str());

@@ -51,6 +51,20 @@ struct file_identity {
   bool operator==(const file_identity&) const = default;
 };
 
+// What stands at a name, looked at without following a link there.
+enum class entry_kind { nothing, file, other };  // other: a folder, a device, a pipe
+struct name_entry {
+  bool link = false;      // the name is a link (on Windows, a reparse point)...
+  std::string points_to;  // ...to this, as the link says; empty when it cannot be read
+  entry_kind leads_to = entry_kind::nothing;  // what the name leads to, through a link
+  file_identity identity;                     // of what it leads to, when it leads anywhere
+};
+
+// False, with the reason, when the name cannot be looked at (a folder the
+// player may not search, a name too long for the system). A name that
+// leads nowhere, or a link that does, is no failure.
+bool look_at(const std::string& name, name_entry& entry, io_error& error);
+
 // Links: the game's file may be one (the patch replaces the link by a plain
 // file and leaves what it pointed to alone); a backup never is, as the
 // program never makes one, so one planted there is not followed.
@@ -92,6 +106,9 @@ std::uint64_t temporary_seed();
 // Reads up to `capacity` bytes; `got` is 0 only at the end of the file.
 bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std::size_t& got,
                io_error& error);
+
+// Reads `file` again from its start.
+bool rewind_file(open_file& file, io_error& error);
 
 // Writes all of `data`. Where the system allows, it also starts putting the
 // data on disk without waiting for it, so that sync_file has less left to do.

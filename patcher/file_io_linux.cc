@@ -6,6 +6,7 @@
 #define _FILE_OFFSET_BITS 64
 
 #include <dirent.h>
+#include <limits.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -16,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "patcher/file_io.hpp"
@@ -168,10 +170,18 @@ static const char* write_permission_advice(const std::string& name) {
 
 namespace {
 
+// A time as nanoseconds, held at the ends of the range: a file stamped
+// past 2262 or before 1678 (a copy from a broken clock) still compares.
+std::int64_t nanoseconds(const timespec& time) {
+  std::int64_t result = 0;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(time.tv_sec), 1000000000, &result) ||
+      __builtin_add_overflow(result, static_cast<std::int64_t>(time.tv_nsec), &result)) {
+    return time.tv_sec < 0 ? INT64_MIN : INT64_MAX;
+  }
+  return result;
+}
+
 file_identity identity_of(const struct stat& info) {
-  const auto nanoseconds = [](const timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-  };
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
           nanoseconds(info.st_ctim)};
@@ -185,6 +195,28 @@ bool identify_file(const open_file& file, file_identity& identity, io_error& err
     return fail(error, tried::examine, file.name);
   }
   identity = identity_of(info);
+  return true;
+}
+
+bool look_at(const std::string& name, name_entry& entry, io_error& error) {
+  entry = name_entry{};
+  struct stat info;
+  if (lstat(name.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR || fail(error, tried::examine, name);
+  }
+  if (S_ISLNK(info.st_mode)) {
+    entry.link = true;
+    std::vector<char> text(PATH_MAX);
+    const ssize_t length = readlink(name.c_str(), text.data(), text.size());
+    if (length > 0) {
+      entry.points_to.assign(text.data(), static_cast<std::size_t>(length));
+    }
+    if (stat(name.c_str(), &info) != 0) {
+      return errno == ENOENT || errno == ENOTDIR || fail(error, tried::examine, name);
+    }
+  }
+  entry.leads_to = S_ISREG(info.st_mode) ? entry_kind::file : entry_kind::other;
+  entry.identity = identity_of(info);
   return true;
 }
 
@@ -203,8 +235,11 @@ std::int64_t milliseconds_since_written(const file_identity& identity) {
   if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
     return 0;
   }
-  const std::int64_t now_ns = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-  return (now_ns - identity.written) / 1000000;
+  std::int64_t since = 0;
+  if (__builtin_sub_overflow(nanoseconds(now), identity.written, &since)) {
+    return identity.written < 0 ? INT64_MAX : INT64_MIN;
+  }
+  return since / 1000000;
 }
 
 std::uint64_t monotonic_milliseconds() {
@@ -262,6 +297,13 @@ bool read_some(open_file& file, unsigned char* buffer, std::size_t capacity, std
       return fail(error, tried::read, file.name);
     }
   }
+}
+
+bool rewind_file(open_file& file, io_error& error) {
+  if (lseek(descriptor(file), 0, SEEK_SET) != 0) {
+    return fail(error, tried::read, file.name);
+  }
+  return true;
 }
 
 bool write_all(open_file& file, const unsigned char* data, std::size_t size, io_error& error) {

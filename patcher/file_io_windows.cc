@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -235,9 +236,88 @@ replace_result put_aside_back(const std::string& aside, const std::wstring& wide
   return back ? replace_result::unchanged : replace_result::gone;
 }
 
+// Where a symbolic link or a junction points, from its reparse data; empty
+// for any other reparse point, or when it cannot be read. The layout is
+// the system's, which the user-mode headers leave out.
+std::string link_target(const std::wstring& name) {
+  const HANDLE handle =
+      CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::vector<unsigned char> data(16 * 1024);
+  DWORD got = 0;
+  const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                    static_cast<DWORD>(data.size()), &got, nullptr) != 0;
+  CloseHandle(handle);
+  const auto word = [&](std::size_t at) { return static_cast<std::size_t>(data[at] | data[at + 1] << 8); };
+  DWORD tag = 0;
+  std::memcpy(&tag, data.data(), sizeof tag);
+  // The print name's offset and length, then the names: 4 bytes more for a
+  // symbolic link, which has flags before them.
+  const std::size_t names = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
+  if (!read || got < names || (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT) ||
+      names + word(12) + word(14) > got) {
+    return {};
+  }
+  std::wstring wide(word(14) / sizeof(wchar_t), L'\0');
+  std::memcpy(wide.data(), data.data() + names + word(12), wide.size() * sizeof(wchar_t));
+  std::string target;
+  return to_utf8(wide, target) ? target : std::string{};
+}
+
 }  // namespace
 
 const char path_separators[] = "\\/";
+
+bool look_at(const std::string& name, name_entry& entry, io_error& error) {
+  entry = name_entry{};
+  std::wstring wide;
+  if (!to_wide(name, wide)) {
+    return fail_with(error, tried::examine, name, windows::not_utf8);
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           fail(error, tried::examine, name);
+  }
+  entry.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (entry.link) {
+    entry.points_to = link_target(wide);
+  }
+  // Through the link, when there is one: what it leads to, and which file.
+  const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           fail(error, tried::examine, name);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  if (!known) {
+    fail(error, tried::examine, name);
+  }
+  CloseHandle(handle);
+  if (known) {
+    entry.identity = identity_of(info);
+    entry.leads_to = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? entry_kind::other
+                                                                               : entry_kind::file;
+  }
+  return known;
+}
+
+bool rewind_file(open_file& file, io_error& error) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(handle_of(file), start, nullptr, FILE_BEGIN)) {
+    return fail(error, tried::read, file.name);
+  }
+  return true;
+}
 
 std::string in_folder(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '\\' || folder.back() == '/') {
@@ -339,8 +419,13 @@ bool identify_name(const std::string& name, file_identity& identity, io_error& e
 std::int64_t milliseconds_since_written(const file_identity& identity) {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  // FILETIME counts tenths of a microsecond.
-  return (ticks_of(now) - identity.written) / 10000;
+  // FILETIME counts tenths of a microsecond; a time past its range (a
+  // broken clock's) is held at the range's end.
+  std::int64_t since = 0;
+  if (__builtin_sub_overflow(ticks_of(now), identity.written, &since)) {
+    return identity.written < 0 ? INT64_MAX : INT64_MIN;
+  }
+  return since / 10000;
 }
 
 std::uint64_t monotonic_milliseconds() {

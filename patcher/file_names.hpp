@@ -65,11 +65,23 @@ bool take_temporary_name(const std::string& final_name, Take take) {
   return false;
 }
 
-inline bool is_temporary_name_of(const std::string& final_name, const std::string& entry) {
+// Whether `entry` is one of our temporary names for `final_name`; in any
+// letter case where the folder ignores it (FAT, exFAT, and always on
+// Windows), since a run given the game's name in other case made its own.
+inline bool is_temporary_name_of(const std::string& final_name, const std::string& entry,
+                                 bool any_case) {
+  const auto folded = [any_case](char c) {
+    return any_case && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  };
   const std::string stem = final_name + temporary_infix;
-  if (entry.size() != stem.size() + temporary_digits || entry.compare(0, stem.size(), stem) != 0) {
+  if (entry.size() != stem.size() + temporary_digits ||
+      !std::equal(stem.begin(), stem.end(), entry.begin(),
+                  [&](char a, char b) { return folded(a) == folded(b); })) {
     return false;
   }
   return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(stem.size()), entry.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+                     [&](char c) {
+                       c = folded(c);
+                       return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                     });
 }

@@ -46,6 +46,9 @@ inline constexpr char restored[] =
     "Bytes released, patch undone! \"{target}\" is the original again; \"{backup}\" is kept.";
 inline constexpr char nothing_to_undo[] =
     "\"{target}\" equals \"{backup}\" already: there is nothing to undo.";
+inline constexpr char not_patched[] =
+    "\"{target}\" holds the original already, so there is nothing to undo; \"{backup}\" is "
+    "kept as it is.";
 
 // The line under a headline that names the failing call.
 inline constexpr char could_not[] = "Could not {action} \"{file}\": {reason}.";
@@ -54,6 +57,10 @@ inline constexpr char not_regular[] = "it is not a regular file";
 
 // Headlines, each followed by what the folder holds now.
 inline constexpr char not_opened[] = "Dispatch, \"{target}\" is there but could not be opened.";
+inline constexpr char not_looked_for[] = "Dispatch, \"{target}\" could not be looked for.";
+inline constexpr char link_to_nothing[] =
+    "Dispatch, \"{target}\" is a link to \"{file}\", which leads to no file; is its disk there?";
+inline constexpr char names_nothing[] = "Dispatch, \"{file}\" names no file or folder.";
 inline constexpr char several_names[] =
     "Dispatch, there is no \"{target}\", and {names} differ from it only in letter case.";
 inline constexpr char rename_one[] =
@@ -74,6 +81,8 @@ inline constexpr char put_back_unsafe[] =
     "Dispatch, \"{target}\" was put back from \"{backup}\", but it may not survive a power cut.";
 inline constexpr char still_written[] =
     "Dispatch, \"{target}\" is still being written by another program.";
+inline constexpr char backup_still_written[] =
+    "Dispatch, \"{backup}\" is still being written by another program.";
 inline constexpr char not_searched[] = "Dispatch, \"{target}\" could not be searched.";
 inline constexpr char may_not_replace[] =
     "Dispatch, \"{target}\" may not be replaced, so it cannot be patched.";
@@ -133,6 +142,10 @@ inline constexpr char keep_other_backup[] =
 // After a line that ends a run, for a file that could not be removed.
 inline constexpr char temporary_left[] =
     "The unfinished \"{file}\" could not be removed; the next run removes it.";
+// After a patch or an undo that replaced a link at the game's name.
+inline constexpr char link_replaced[] =
+    "\"{target}\" was a link to \"{file}\"; it is now a file of its own, and \"{file}\" is "
+    "as it was.";
 
 // On the error output, alone, when --help or --version cannot be answered.
 inline constexpr char answer_not_written[] = "camera-patch: could not write the answer: {reason}";

@@ -157,3 +157,9 @@ bool compare_with_backup(open_file& backup, open_file& game, backup_comparison& 
     std::memmove(second_block, second_block + comparable, waiting);
   }
 }
+
+bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error) {
+  count.search = count_matches(in, search_bytes, pattern_length, error, replacement_bytes,
+                               &count.replacement);
+  return count.search >= 0;
+}

@@ -33,14 +33,18 @@ int restore_backup(const char* file_name);
 
 // What a path on the command line (a file dropped on the program) makes the
 // game's file: the file itself when it is a VELORAC.EXE, in any letter
-// case, or one in the folder it names. A path to no file at all is no
-// choice, and the current folder's game is patched, as always.
-enum class given { nothing, game, other_file };
+// case, or one in the folder it names. A path that leads nowhere (a slip in
+// typing) is refused: the game of the folder started in is never patched
+// in its stead.
+enum class given { nothing, game, other_file, nowhere };
 given game_from_argument(const std::string& argument, std::string& game);
 
-// Refuses a file of another name than the game's, after the banner, with
-// nothing changed anywhere. Returns the exit status, 1.
-int refuse_other_file(const std::string& file);
+// Refuses a path that is not the game's (`other_file`) or leads nowhere,
+// after the banner, with nothing changed anywhere. Returns the exit status, 1.
+int refuse_argument(const std::string& file, given what);
+
+// Whether two names differ at most in ASCII letter case.
+bool same_ignoring_case(const std::string& a, const std::string& b);
 
 // Reads `in` to its end and counts the leftmost non-overlapping occurrences
 // of `pattern`; in the same pass, with `second` given, those of `second`
@@ -55,6 +59,14 @@ std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::siz
 // substitutions, or -1 on a read or write error, described in `error`.
 std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char* pattern,
                              const unsigned char* replacement, std::size_t length, io_error& error);
+
+// How often the search bytes and the replacement bytes stand in `in`, read
+// once to its end. False on a read error, described in `error`.
+struct patch_bytes_count {
+  std::int64_t search = 0;
+  std::int64_t replacement = 0;
+};
+bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error);
 
 // Copies `in` to `out` unchanged. Returns false on a read or write error.
 bool copy_contents(open_file& in, open_file& out, io_error& error);

@@ -12,38 +12,88 @@
 namespace {
 
 namespace common = messages::common;
-namespace windows = messages::windows;
 
-// The end of an undo that leaves the game as the original.
-int end_restored(folder_work& work, const char* sentence) {
-  end_run(work, {about(sentence, work)});
-  say(common::closing);
-  char reply[reply_size];
-  // As after a patch: the line only keeps the window open.
-  read_reply(reply);
-  return 0;
+// From a backup found to be this game's original to the original in place.
+ending restore_found(folder_work& work, stop& why) {
+  io_error error;
+  if (!check_replaceable_files(work, false, why)) {
+    return ending::stopped;
+  }
+  // Given up until the copy takes the game file's place, finished after.
+  hold_interruptions(on_interruption::give_up);
+  if (!write_exact_copy(work, work.backup, work.target, work.new_target, error) ||
+      !close_file(work.writing, error)) {
+    why = stopped(work, common::not_restored, &error, common::nothing_changed);
+    return ending::stopped;
+  }
+  if (!still_the_game_read(work, common::changed_while_restored, why) ||
+      !check_replaceable_files(work, false, why)) {
+    return ending::stopped;
+  }
+  give_up_if_asked(work);
+
+  hold_interruptions(on_interruption::finish);
+  // A replace that failed half way and put the game back from the backup
+  // has done the undo's work all the same.
+  if (!put_in_place(work, error) && !(work.done.game_put_back && !work.done.put_back_unsafe)) {
+    why = stopped(work, work.done.put_back_unsafe ? common::restore_unsafe : common::not_restored,
+                  &error, common::nothing_changed);
+    return ending::stopped;
+  }
+  if (!sync_renamed(work.target, error)) {
+    why = stopped(work, common::restore_unsafe, &error, nullptr);
+    return ending::stopped;
+  }
+  note_link_replaced(work);
+  return ending::finished;
 }
 
-// Reads the backup, and the game's file beside it when there is one.
-bool compare_files(folder_work& work, bool game_there, backup_comparison& result, io_error& error) {
-  open_file game;
-  if (!open_for_reading(work.backup, work.reading, error, links::refused) ||
-      !check_regular_file(work.reading, error)) {
-    return false;
+ending undo_steps(folder_work& work, stop& why, const char*& done) {
+  if (!look_at_names(work, why)) {
+    return ending::stopped;
   }
-  if (!game_there) {
-    result.same = result.patched = false;
-    result.occurrences = count_matches(work.reading, search_bytes, pattern_length, error);
-    return result.occurrences >= 0 && close_file(work.reading, error);
+  const folder_account& account = work.account;
+  if (!account.game.entry.link && !is_there(account.game.entry) && !account.backup.entry.link &&
+      !is_there(account.backup.entry)) {
+    console_write("  \n");
+    // As for a patch: a player who started it elsewhere learns where it looked.
+    why.lines = {about(common::no_backup, work),
+                 fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
+                 common::nothing_changed_anywhere};
+    return ending::stopped;
   }
-  if (!open_for_reading(work.target, game, error) || !check_regular_file(game, error) ||
-      !identify_file(game, work.game, error)) {
-    release_file(game);
-    return false;
+  if (!lock_the_folder(work, why)) {
+    return ending::stopped;
   }
-  const bool compared = compare_with_backup(work.reading, game, result, error);
-  release_file(game);
-  return compared && close_file(work.reading, error);
+  clear_leftovers(work);
+  console_write("  \n");
+  say(about(common::restoring, work));
+  if (!read_account(work, why)) {
+    return ending::stopped;
+  }
+  const decision next = decide(account, procedure::undo);
+  io_error error;
+  done = common::restored;
+  switch (next.what) {
+    case action::nothing_to_undo:
+      done = account.equal ? common::nothing_to_undo : common::not_patched;
+      return ending::finished;
+    case action::put_back:
+      // As in a patch: once begun, the game is put back whatever comes.
+      hold_interruptions(on_interruption::finish);
+      if (put_back_game(work, error)) {
+        return ending::finished;
+      }
+      why = stopped(work,
+                    work.done.put_back_unsafe ? common::restore_unsafe : common::missing_not_put_back,
+                    &error, common::copy_backup_back);
+      return ending::stopped;
+    case action::restore:
+      return restore_found(work, why);
+    default:
+      why = refused(work, next.why);
+      return ending::stopped;
+  }
 }
 
 }  // namespace
@@ -51,96 +101,11 @@ bool compare_files(folder_work& work, bool game_there, backup_comparison& result
 int restore_backup(const char* file_name) {
   clear_screen();
   draw_banner();
-
   folder_work work;
+  work.which = procedure::undo;
   work.target = file_name;
-  found what = found::nothing;
   stop why;
-  io_error error;
-  if (!find_game(work, what, why)) {
-    end_stopped(work, why);
-  }
-  if (what == found::nothing) {
-    console_write("  \n");
-    work.backup = work.target + backup_suffix;
-    // As for a patch: a player who started it elsewhere learns where it looked.
-    end_stopped(work, {{about(common::no_backup, work),
-                        fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
-                        common::nothing_changed_anywhere}});
-  }
-  if (!take_the_folder(work, why)) {
-    end_stopped(work, why);
-  }
-  console_write("  \n");
-  say(about(common::restoring, work));
-
-  const bool game_there = what == found::game;
-  backup_comparison compared;
-  if (!compare_files(work, game_there, compared, error)) {
-    if (error.not_found) {
-      end_stopped(work, stopped(work, common::no_backup, nullptr, common::nothing_changed));
-    }
-    end_stopped(work, stopped(work, common::backup_not_read, &error,
-                              game_there ? common::nothing_changed : common::no_game_to_put_back));
-  }
-  if (compared.same) {
-    return end_restored(work, common::nothing_to_undo);
-  }
-  if (compared.occurrences != 1 || (game_there && !compared.patched)) {
-    end_stopped(work, game_there ? stopped(work, common::not_its_original, nullptr,
-                                           common::keep_other_backup)
-                                 : stopped(work, common::no_original_in_backup, nullptr,
-                                           common::nothing_changed_anywhere));
-  }
-  if (!game_there) {
-    // As in a patch: once begun, the game is put back whatever comes.
-    hold_interruptions(on_interruption::finish);
-    switch (put_back_from_backup(work, error)) {
-      case put_back::done:
-        return end_restored(work, common::restored);
-      case put_back::not_done:
-        end_stopped(work,
-                    stopped(work, common::missing_not_put_back, &error, common::copy_backup_back));
-      case put_back::unsafe:
-        end_stopped(work, stopped(work, common::restore_unsafe, &error, common::put_back));
-    }
-  }
-  if (!check_game_replaceable(work, why)) {
-    end_stopped(work, why);
-  }
-
-  // Given up until the copy takes the game file's place, finished after.
-  hold_interruptions(on_interruption::abandon);
-  if (!write_exact_copy(work, work.backup, work.target, work.new_target, error)) {
-    end_stopped(work, stopped(work, common::not_restored, &error, common::nothing_changed));
-  }
-  bool unchanged = false;
-  if (!game_unchanged(work, unchanged, error)) {
-    end_stopped(work, stopped(work, common::not_checked_again, &error, common::nothing_changed));
-  }
-  if (!unchanged) {
-    end_stopped(work, stopped(work, common::changed_while_restored, nullptr,
-                              common::left_as_other_made_it));
-  }
-  if (!check_game_replaceable(work, why)) {
-    end_stopped(work, why);
-  }
-  give_up_if_asked(work);
-
-  hold_interruptions(on_interruption::finish);
-  switch (put_in_place(work, work.new_target, error)) {
-    case placed::in_place:
-    case placed::put_back:
-      break;
-    case placed::unchanged:
-      end_stopped(work, stopped(work, common::not_restored, &error, common::nothing_changed));
-    case placed::put_back_unsafe:
-      end_stopped(work, stopped(work, common::restore_unsafe, &error, common::put_back));
-    case placed::missing:
-      end_stopped(work, stopped(work, common::not_restored, &error, windows::target_missing));
-  }
-  if (!sync_renamed(work.target, error)) {
-    end_stopped(work, stopped(work, common::restore_unsafe, &error, common::put_back));
-  }
-  return end_restored(work, common::restored);
+  const char* done = nullptr;
+  const ending how = undo_steps(work, why, done);
+  return end_run(work, how, why, {how == ending::finished ? about(done, work) : std::string{}});
 }

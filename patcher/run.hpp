@@ -1,17 +1,30 @@
 // What the patch and its undo share: the files a run holds in the game's
-// folder, the steps both take, and the one way a run ends. Each step returns
-// whether it went well and, when not, what the player is to be told; only
-// the procedures (apply_patch, restore_backup) decide to end the run.
+// folder, the account it takes of them, the steps both take, and the one
+// way a run ends. Each step returns whether it went well and, when not,
+// what the player is to be told; only the procedures (apply_patch,
+// restore_backup) decide, and only end_run ends a run.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "patcher/account.hpp"
 #include "patcher/file_io.hpp"
 #include "patcher/folder_lock.hpp"
 
+// What the run has changed in the folder so far. The last line of every
+// stopped run, what the folder now holds, is told from this alone.
+struct changes {
+  bool game_put_back = false;    // a missing game, copied back from its backup...
+  bool put_back_unsafe = false;  // ...whose copy could be neither synced nor taken away
+  bool backup_replaced = false;  // by a copy of the game
+  bool game_replaced = false;    // by the patched copy, or by the undo's
+  bool game_gone = false;        // a replace that failed half way took it (Windows)
+};
+
 // What a run in the game's folder holds, so that any end can let go of it.
 struct folder_work {
+  procedure which = procedure::patch;
   std::string target;  // the game's file, by the name the program uses for it
   std::string backup;  // its backup beside it
   open_file reading;
@@ -22,22 +35,28 @@ struct folder_work {
   std::string new_target;
   // Held from before the leftovers are cleared until the folder is settled.
   folder_lock lock;
-  // The game's file as it was when it was first read.
-  file_identity game;
+  folder_account account;
+  // The game's file as it was when it was read, to tell another program's
+  // writing from our own.
+  file_identity game_as_read;
+  changes done;
   // Lines about files that could not be removed, told at the end.
   std::vector<std::string> notes;
 };
 
-// The lines that end a run that stopped: what happened, the failing call
-// and the advice where there is one, and what the folder holds now.
+// Why a run stopped: the headline, the failing call and its advice where
+// there is one; and what to say of the folder should the run have changed
+// nothing. `by_another_program` when another program's writing stopped it.
 struct stop {
   std::vector<std::string> lines;
+  const char* if_nothing_changed = nullptr;
+  bool by_another_program = false;
 };
 
-// `headline` and `outcome` about the game's names, with the failing call
-// between them when there is one.
+// `headline` about the game's names, with the failing call after it when
+// there is one.
 stop stopped(const folder_work& work, const char* headline, const io_error* error,
-             const char* outcome);
+             const char* if_nothing_changed);
 
 // A sentence about the game's file and its backup, by the names they have.
 std::string about(const char* sentence, const folder_work& work);
@@ -45,66 +64,82 @@ std::string about(const char* sentence, const folder_work& work);
 // One line to the player, after "  [i] ".
 void say(const std::string& line);
 
-// Every end of a run comes through here: it lets go of the files and the
-// folder, tells the player `lines` and any notes, and releases the
-// interruptions. One the run gave up for ends the program before the
-// lines: the folder is as it was, and the player asked to stop, not to be
-// told why. One held while the run was finished ends it after them.
-void end_run(folder_work& work, const std::vector<std::string>& lines);
+// How a run ends: stopped (status 1, after the pause), with no game to work
+// on (the pause, then 1 for the caller), or finished (the closing line and
+// its Enter, then 0).
+enum class ending { stopped, no_game, finished };
 
-// Ends a run that stopped, after the player's pause, with status 1.
-[[noreturn]] void end_stopped(folder_work& work, const stop& why);
+// Every end of a run comes through here. It lets go of the files and the
+// folder, tells the player `lines` (for a stopped run, `why` and what the
+// folder holds now) and any notes, and releases the interruptions. One the
+// run gave up for ends the program before the lines: the folder is as it
+// was, and the player asked to stop, not to be told why. One held while
+// the run was finished ends it after them.
+int end_run(folder_work& work, ending how, const stop& why, const std::vector<std::string>& lines);
 
-// Between the steps a patch may give up at: an interruption held meanwhile
+// Between the steps a run may give up at: an interruption held meanwhile
 // ends the program here, with the folder as it was.
 void give_up_if_asked(folder_work& work);
 
-// Finds the game's file by its name, or by the one name that differs from it
-// only in letter case; else the backup of a missing one, whose name then
-// names the game's. False, with the stop, when the file is there but will
-// not open, or several names could be it.
-enum class found { game, only_backup, nothing };
-bool find_game(folder_work& work, found& what, stop& why);
+// Looks at the game's name, or the one name that differs from it only in
+// letter case, and at its backup's, without following links or reading
+// anything. False, with the stop, when a name cannot be looked at or
+// several names could be the game.
+bool look_at_names(folder_work& work, stop& why);
 
-// Takes the folder's lock and clears what killed runs left; a folder that
-// cannot be locked is patched without. False when another run has it.
-bool take_the_folder(folder_work& work, stop& why);
+// Takes the folder's lock; a folder that cannot be locked is worked on
+// without. False when another run has it.
+bool lock_the_folder(folder_work& work, stop& why);
 
-// What putting the game back from its backup left.
-enum class put_back { done, not_done, unsafe };
+// A killed run (a power cut, SIGKILL) leaves its temporary files behind;
+// each later run clears them, in any letter case where the folder ignores
+// it. Only under the folder's lock: without it they may be a live run's.
+void clear_leftovers(const folder_work& work);
 
-// Puts a copy of the backup where the game's file is missing. The backup
+// Reads what the decision needs into the account, each file once another
+// program has left it alone: the game when it is a file, the backup when
+// needs_backup_read says so, and for the undo the two side by side.
+bool read_account(folder_work& work, stop& why);
+
+// The lines that refuse the folder as decide() found it, the nothing
+// changed included.
+stop refused(const folder_work& work, refusal why);
+
+// Puts a copy of the backup where the game's file is missing; the backup
 // stays as it is. The copy is synced under its new name too: on FAT, a
-// power cut before that would leave the game's name on a broken file, which
-// no run puts right. A copy that cannot be synced is taken away again, so
-// the game is missing, as the player is then told; `unsafe` when even that
-// fails, and the copy stands unsynced.
-put_back put_back_from_backup(folder_work& work, io_error& error);
+// power cut before that would leave the game's name on a broken file. A
+// copy that cannot be synced is taken away again; where even that fails it
+// stands unsynced, and the record says the game was put back.
+bool put_back_game(folder_work& work, io_error& error);
 
 // Creates a new, empty file beside `final_name`, under a temporary name
 // nobody else holds.
 bool create_temporary_beside(const std::string& final_name, open_file& file, io_error& error);
 
 // A byte-exact copy of `from`, with its times, complete and synced under a
-// temporary name beside `final_name`, which `copy` is set to.
+// temporary name beside `final_name`, which `copy` is set to. The copy is
+// left open in `work.writing`, at its end, for keep_reading_copy.
 bool write_exact_copy(folder_work& work, const std::string& from, const std::string& final_name,
                       std::string& copy, io_error& error);
 
-// Whether the game's file is still the one first read: another program may
-// have written it, or put another in its place, meanwhile.
-bool game_unchanged(const folder_work& work, bool& unchanged, io_error& error);
+// Whether the game's file is still the one read: another program may have
+// written it, or put another in its place, meanwhile. When not, `why` says
+// so, with `changed` as its headline.
+bool still_the_game_read(folder_work& work, const char* changed, stop& why);
 
 // Refuses a target or backup that cannot be replaced, with nothing changed:
 // found out between the two renames, the earlier backup would be given up
-// for a patch that then fails. The undo replaces the game's file alone.
-bool check_game_replaceable(const folder_work& work, stop& why);
-bool check_both_replaceable(const folder_work& work, stop& why);
+// for a patch that then fails. The undo, and a patch that keeps the
+// backup, replace the game's file alone.
+bool check_replaceable_files(const folder_work& work, bool backup_too, stop& why);
 
-// What putting a new copy of the game's file in its place left.
-enum class placed { in_place, unchanged, put_back, missing, put_back_unsafe };
+// Renames the copy in `work.new_target` over the game's file, which hands
+// on what the system keeps of it, and records what that left. On Windows
+// the replace can fail half way and take the game's file away: the copy is
+// whole and synced, so a plain rename finishes the job; failing that, the
+// game comes back from the backup, which is on disk already.
+bool put_in_place(folder_work& work, io_error& error);
 
-// Renames `copy` over the game's file, which hands on what the system keeps
-// of it. On Windows that can fail half way and take the game's file away:
-// the copy is whole and synced, so a plain rename finishes the job; failing
-// that, the game comes back from the backup, which is on disk already.
-placed put_in_place(folder_work& work, std::string& copy, io_error& error);
+// The line that tells a link at the game's name became a file of its own,
+// or nothing.
+void note_link_replaced(folder_work& work);
