@@ -19,8 +19,7 @@ namespace common = messages::common;
 // A backup that is the game's own file is read as the game.
 bool write_patched_copy(folder_work& work, bool backup_kept, std::int64_t& replaced,
                         io_error& error) {
-  if (backup_kept ? !open_for_reading(work.target, work.reading, error)
-                  : !close_file(work.reading, error)) {
+  if (backup_kept && !open_for_reading(work.target, work.reading, error)) {
     return false;
   }
   if (!backup_kept) {

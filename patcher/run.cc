@@ -288,7 +288,7 @@ bool look_at_names(folder_work& work, stop& why) {
     }
     if (others.size() == 1) {
       work.target = others.front().substr(0, others.front().size() - suffix.size());
-      work.backup = work.target + backup_suffix;
+      work.backup = suffix.empty() ? work.target + backup_suffix : others.front();
       look_at(work.target, game.entry, ignored);
       look_at(work.backup, backup.entry, ignored);
     }
@@ -373,8 +373,11 @@ stop refused(const folder_work& work, refusal why) {
     case refusal::dangling_link:
       return stopped(work, common::link_to_nothing, nullptr, common::nothing_changed_anywhere);
     case refusal::no_original_in_backup:
+      // A patched game whose backup cannot undo it is best reinstalled.
       return stopped(work, common::no_original_in_backup, nullptr,
-                     common::nothing_changed_anywhere);
+                     work.account.game.contents == holds::patched
+                         ? common::keep_other_backup
+                         : common::nothing_changed_anywhere);
     case refusal::no_backup:
       return stopped(work, common::no_backup, nullptr,
                      is_there(work.account.game.entry) ? common::nothing_changed
@@ -499,7 +502,8 @@ void note_link_replaced(folder_work& work) {
 }
 
 given game_from_argument(const std::string& argument, std::string& game) {
-  if (argument.empty()) {
+  // An option this program does not know is no path: it gets the menu.
+  if (argument.empty() || argument.front() == '-') {
     return given::nothing;
   }
   game = argument;

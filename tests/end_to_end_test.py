@@ -39,8 +39,6 @@ class MenuTest(ScratchFolderTest):
         others = ["--HELP", "-help", "--version=1", "VELORAC.EXE", "-h -h"]
         if harness.WINDOWS:
             answers["/?"] = usage
-        else:
-            others.append("/?")
         for argument, answer in answers.items():
             with self.subTest(argument):
                 # A "c" waiting on standard input must not be read as a reply.
@@ -229,15 +227,22 @@ class GivenPathTest(ScratchFolderTest):
                                                         name + ".bku": self.original})
                 self.assertEqual(self.contents(start), {TARGET: self.original})
 
-        # A file of another name is no game: nothing changes anywhere.
+        # A file of another name is no game, and a path that leads nowhere (a
+        # slip in typing the folder) never stands for the folder started in:
+        # nothing changes anywhere, for the patch and the undo alike.
         other = os.path.join(game, "RALLY.EXE")
         self.put(other, self.original)
         before = self.contents(game)
-        self.assertEqual(run(start, command=harness.COMMAND + [as_given(other)]), (1, shown(
-            BANNER + b"  \n" + said("only_the_game", file=as_given(other)) +
-            said("nothing_changed_anywhere") + PAUSE)))
-        self.assertEqual((self.contents(game), self.contents(start)),
-                         (before, {TARGET: self.original}))
+        typo = os.path.join(game + "-typo", TARGET)
+        for given, refusal, options in ((other, "only_the_game", []), (typo, "names_nothing", []),
+                                        (typo, "names_nothing", ["--restore"]),
+                                        (game + "-typo", "names_nothing", [])):
+            with self.subTest(given=given, options=options):
+                self.assertEqual(run(start, command=harness.COMMAND + options + [as_given(given)]),
+                                 (1, shown(BANNER + b"  \n" + said(refusal, file=as_given(given)) +
+                                           said("nothing_changed_anywhere") + PAUSE)))
+                self.assertEqual((self.contents(game), self.contents(start)),
+                                 (before, {TARGET: self.original}))
 
 
 class UndoTest(ScratchFolderTest):
@@ -252,7 +257,8 @@ class UndoTest(ScratchFolderTest):
                 ({BACKUP: original}, 0, restoring + said("restored") + CLOSING, undone),
                 (undone, 0, restoring + said("nothing_to_undo") + CLOSING, undone),
                 ({TARGET: patched(original), BACKUP: EARLIER_BACKUP}, 1,
-                 restoring + said("not_its_original") + said("keep_other_backup") + PAUSE, None),
+                 restoring + said("no_original_in_backup") + said("keep_other_backup") + PAUSE,
+                 None),
                 ({BACKUP: EARLIER_BACKUP}, 1, restoring + said("no_original_in_backup") +
                  said("nothing_changed_anywhere") + PAUSE, None),
                 ({TARGET: patched(original)}, 1,

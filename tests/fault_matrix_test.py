@@ -380,14 +380,21 @@ class FaultMatrixTest(ScratchFolderTest):
                  {TARGET: patched(written), BACKUP: written}),
                 ([], [0.3 * i for i in range(60)], said("still_written") +
                  said("wait_and_retry") + PAUSE, {TARGET: written, BACKUP: EARLIER_BACKUP})]
-        for faults, times, told, after in rows:
-            with self.subTest(faults=faults, writes=len(times)):
-                self.prepare("earlier backup")
+        # A lone backup still being copied in (a folder restored from a
+        # stick) is neither put back nor undone half written.
+        lone = {BACKUP: written}
+        rows += [([], [0.15 * i for i in range(100)], said("backup_still_written") +
+                  said("wait_and_retry") + PAUSE, lone, BACKUP, options)
+                 for options in ([], ["--restore"])]
+        for faults, times, told, after, name, options in (row + (TARGET, [])[len(row) - 4:]
+                                                            for row in rows):
+            with self.subTest(faults=faults, writes=len(times), name=name, options=options):
+                self.prepare("earlier backup", None if name == TARGET else {BACKUP: self.original})
                 writer = threading.Thread(target=write_at,
-                                          args=(self.path(TARGET), times, bool(faults)))
+                                          args=(self.path(name), times, bool(faults)))
                 writer.start()
                 time.sleep(0.1)
-                status, out, _ = run_with_faults(self.folder, faults)
+                status, out, _ = run_with_faults(self.folder, faults, options)
                 writer.join()
                 self.assertEqual((status, out[-len(shown(told)):]), (int(told != INSTALLED),
                                                                       shown(told)))

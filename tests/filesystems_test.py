@@ -86,12 +86,19 @@ class FileSystemTest(ScratchFolderTest):
                 game = self.mount(name)
                 target = os.path.join(game, TARGET)
                 self.put(target, self.original)
-                # A leftover of a killed run, to be cleared.
-                self.put(target + ".tmp-a1b2c3d4", self.original[:100])
+                # Leftovers of killed runs, to be cleared: one given the game's
+                # name in other case made its own, which is the game's where
+                # the file system ignores case, and another game's elsewhere.
+                other_case = os.path.join(game, TARGET.lower() + ".tmp-0badc0de")
+                for leftover in (target + ".tmp-a1b2c3d4", other_case):
+                    self.put(leftover, self.original[:100])
                 os.utime(target, (OLD_TIME, OLD_TIME))
                 kept = os.stat(target).st_mtime_ns
                 status, out = self.run_as_user(game)
                 self.assertEqual(status, 0, out[-300:])
+                self.assertEqual(os.path.exists(other_case), name not in ("fat", "exfat"))
+                if os.path.exists(other_case):
+                    os.remove(other_case)
                 self.check_patched(folder=game)
                 self.assertEqual(os.stat(os.path.join(game, BACKUP)).st_mtime_ns, kept)
 

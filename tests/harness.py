@@ -131,7 +131,7 @@ def could_not(action, file, reason):
 # Where a refusal comes, when not once the bytes are found: the screen before
 # its headline, and what it then says of the folder. Refused as it is
 # opened, the target was never looked at, and nothing is said of the folder.
-REFUSED_AT = {"not_opened": (MENU_SCREEN + BANNER + b"  \n", b""),
+REFUSED_AT = {"not_opened": (PATCH_SCREEN, said("nothing_changed")),
               "not_searched": (PATCH_SCREEN, said("nothing_changed")),
               "missing_not_put_back": (MENU_SCREEN + BANNER, said("no_game_to_put_back"))}
 

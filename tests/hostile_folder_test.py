@@ -9,8 +9,9 @@ import stat
 import tempfile
 from functools import partial
 
-from harness import (BACKUP, BANNER, MENU_SCREEN, NO_TARGET, PAUSE, TARGET, ScratchFolderTest,
-                     main, patched, run, said, shown, strace)
+import harness
+from harness import (BACKUP, BANNER, CLOSING, FOUND, INSTALLED, LOOKING, MENU_SCREEN, NO_TARGET,
+                     PAUSE, TARGET, ScratchFolderTest, main, patched, run, said, shown, strace)
 
 
 class PlantedLinkTest(ScratchFolderTest):
@@ -33,6 +34,48 @@ class PlantedLinkTest(ScratchFolderTest):
         self.put(TARGET, self.original)
         self.check_patched(run(self.folder)[0])
         self.assertEqual(self.contents(outside), files)
+
+
+class FolderStateTest(ScratchFolderTest):
+    def test_links_hard_links_and_lone_backups_are_told_apart(self):
+        """What stands at the two names decides, for the patch and the undo
+        alike: a backup that is the game's own file is never another
+        program's work, a link is never replaced without a word, and a
+        backup is put back only when it holds an original."""
+        original, done = self.original, patched(self.original)
+        unmounted = os.path.join(self.folder + "-library", TARGET)
+        link_note = said("link_replaced", file=BACKUP) + CLOSING
+        patch, undo = ["c"], ["--restore"]
+        # How the folder is made, the command, the status, what follows the
+        # banner, and what the folder holds after (None: as before).
+        rows = [(lambda: (self.put(BACKUP, original), os.link(self.path(BACKUP), self.path(TARGET))),
+                 patch, 0, LOOKING + FOUND + INSTALLED, {TARGET: done, BACKUP: original}),
+                (lambda: (self.put(BACKUP, original), os.symlink(BACKUP, self.path(TARGET))),
+                 patch, 0, LOOKING + FOUND + INSTALLED[:-len(CLOSING)] + link_note,
+                 {TARGET: done, BACKUP: original}),
+                (lambda: (self.put(BACKUP, original), os.symlink(unmounted, self.path(TARGET))),
+                 patch, 1, b"  \n" + said("link_to_nothing", file=unmounted) +
+                 said("nothing_changed_anywhere") + PAUSE, None),
+                (lambda: self.put(BACKUP, b""), patch, 1, said("no_original_in_backup") +
+                 said("nothing_changed_anywhere") + PAUSE, None),
+                (lambda: self.put(BACKUP, done), undo, 1, said("restoring") +
+                 said("no_original_in_backup") + said("nothing_changed_anywhere") + PAUSE, None),
+                (lambda: (self.put(TARGET, done), self.put(BACKUP, done)), undo, 1,
+                 said("restoring") + said("no_original_in_backup") + said("keep_other_backup") +
+                 PAUSE, None),
+                (lambda: (self.put(TARGET, original), self.put(BACKUP, done)), undo, 0,
+                 said("restoring") + said("not_patched") + CLOSING, None)]
+        for make, command, status, told, after in rows:
+            with self.subTest(told=told[-300:], command=command):
+                for name in os.listdir(self.folder):
+                    os.remove(self.path(name))
+                make()
+                before = self.contents()
+                screen = MENU_SCREEN + BANNER if command == patch else BANNER + b"  \n"
+                arguments = command if command == undo else []
+                self.assertEqual(run(self.folder, b"c\n\n", command=harness.COMMAND + arguments),
+                                 (status, shown(screen + told)))
+                self.assertEqual(self.contents(), after or before)
 
 
 class OddTargetTest(ScratchFolderTest):

@@ -107,6 +107,7 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
     lines, untrue = judged_lines(claims(target, backup), {**before, target: original}, after, out)
     # Where the game was put back first, the sentences speak of it as put back.
     faults += untrue + left_files(before, after, ended, lines, target, backup)
+    faults += said_unchanged_untrue(before, after, lines, target, backup)
     succeeded = shown(SUCCESS) in lines
 
     if ended == "interrupted":
@@ -134,6 +135,17 @@ def broken_promises(before, after, status, out, ended="ran", target=TARGET, back
     return faults
 
 
+def said_unchanged_untrue(before, after, lines, target, backup):
+    """A run that says no file was changed must have changed none, whatever
+    it found: a game it put back from its backup is a change."""
+    unchanged = [printed(name, target, backup) for name in ("nothing_changed",
+                                                             "nothing_changed_anywhere")]
+    named = left_behind(lines, target, backup)
+    differs = {k: v for k, v in after.items() if k not in named} != before
+    return ["untrue: no file was changed"] if differs and any(
+        line in unchanged for line in lines) else []
+
+
 def left_files(before, after, ended, lines, target, backup):
     """Files a run that ended by itself left, but did not name."""
     left = set(after) - set(before) - {target, backup} - left_behind(lines, target, backup)
@@ -154,9 +166,11 @@ def broken_undo(before, after, status, out, ended="ran", target=TARGET, backup=B
         "restored": undone, "restore_unsafe": undone, "put_back": undone,
         "nothing_to_undo": both(same(target), undone), "nothing_changed": both(same(target),
                                                                                same(backup)),
+        "not_patched": both(same(target), same(backup)),
         "target_missing": lambda b, a: target not in a}.items()}
     lines, untrue = judged_lines(told, before, after, out)
     faults += untrue + left_files(before, after, ended, lines, target, backup)
+    faults += said_unchanged_untrue(before, after, lines, target, backup)
     said_undone = any(printed(name, target, backup) in lines for name in ("restored",
                                                                           "nothing_to_undo"))
     if ended == "interrupted" and now_target == original != was and not said_undone:
@@ -164,6 +178,8 @@ def broken_undo(before, after, status, out, ended="ran", target=TARGET, backup=B
     elif ended == "ran":
         if not (out.endswith(shown(PAUSE)) or out.endswith(shown(CLOSING))):
             faults.append("the run did not end at one of its prompts")
-        if (status == 0) != (said_undone and now_target == original):
+        # An original game needs no undo: said so, that is a success too.
+        kept = printed("not_patched", target, backup) in lines and now_target == was
+        if (status == 0) != (kept or (said_undone and now_target == original)):
             faults.append(f"status {status}, undone {now_target == original}")
     return faults

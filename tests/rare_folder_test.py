@@ -2,12 +2,14 @@
 and folders marked so that nothing may replace them, someone else's file in
 a shared folder, a limit on file sizes, and a patch run as root for a
 player. Every run must keep what it says of the folder."""
+import grp
 import os
 import pwd
 import shutil
 import subprocess
 
-from harness import BACKUP, TARGET, ScratchFolderTest, main, run, strace
+from harness import (BACKUP, BANNER, MENU_SCREEN, PAUSE, TARGET, ScratchFolderTest, as_unprivileged_user, main,
+                     run, said, shown, strace)
 
 MARKS = {"i": "immutable", "a": "append_only"}
 
@@ -76,6 +78,45 @@ class RareFolderTest(ScratchFolderTest):
                     os.chown(self.path(file), 0 if file == name else nobody.pw_uid, -1)
                 self.check_refused(refusal, "replace", name, "owner_only", "run_as_owner",
                                    user=True)
+
+    def test_a_game_put_back_then_refused_says_it_was_put_back(self):
+        need_root(self)
+        # The lone backup goes back as the game; its mark then stops the
+        # patch, and the last line tells of the game put back, not of nothing.
+        self.put(BACKUP, self.original)
+        with self.immutable(self.path(BACKUP)):
+            status, out = self.judged_run()
+        self.assertEqual(status, 1)
+        self.assertIn(shown(said("put_back")), out)
+        self.assertEqual(self.contents(), {TARGET: self.original, BACKUP: self.original})
+
+    def test_odd_modes_times_and_unsearchable_paths(self):
+        need_root(self)
+        # Readable to the player through its group alone, and stamped past
+        # 2262, where nanoseconds no longer fit 64 bits: patched all the same.
+        os.chmod(self.folder, 0o777)
+        self.put(TARGET, self.original, mode=0o040)
+        os.chown(self.path(TARGET), 0, grp.getgrnam("nogroup").gr_gid)
+        os.chmod(self.path(TARGET), 0o040)
+        self.check_patched(self.judged_run(user=True)[0])
+        os.remove(self.path(BACKUP))
+        self.put(TARGET, self.original)
+        os.utime(self.path(TARGET), (10_400_000_000, 10_400_000_000))
+        self.check_patched(self.judged_run()[0])
+        # A game folder the player may not search, and a path too long for
+        # the system, cannot be looked in: neither is called unopenable.
+        hidden = os.path.join(self.folder, "private")
+        os.mkdir(hidden, 0o700)
+        too_long = os.path.join(self.folder, *["a-folder-with-a-long-name"] * 200, TARGET)
+        for path, reason in ((os.path.join(hidden, TARGET), "Permission denied"),
+                             (too_long, "File name too long")):
+            with self.subTest(reason=reason):
+                self.assertEqual(run(self.folder, wrapper=as_unprivileged_user(),
+                                     command=self.program_anyone_may_run() + [path]),
+                                 (1, shown(MENU_SCREEN + BANNER + b"  \n" + said("not_looked_for", target=path) +
+                                           said("could_not", action="examine", file=path,
+                                                reason=reason) +
+                                           said("nothing_changed_anywhere") + PAUSE)))
 
     def test_a_file_size_limit_fails_the_copy_cleanly(self):
         if shutil.which("prlimit") is None:
