@@ -53,10 +53,10 @@ enum class action {
 // Why a run refuses the folder as it is, before it changes anything.
 enum class refusal {
   none,
-  not_once,             // the patch's gate: the search bytes are not there once
-  game_not_a_file,      // a folder, a device, a pipe at the game's name
-  dangling_link,        // the game's name is a link to nothing
-  backup_not_a_file,    // the game is missing, and what is at the backup's name is no file
+  not_once,               // the patch's gate: the search bytes are not there once
+  game_not_a_file,        // a folder, a device, a pipe at the game's name
+  dangling_link,          // the game's name is a link to nothing
+  backup_not_a_file,      // the game is missing, and what is at the backup's name is no file
   no_original_in_backup,  // ... or the backup holds no original
   no_backup,              // the undo has nothing to put back
   not_its_original,       // the backup is another version's original

@@ -6,9 +6,9 @@
 #define _FILE_OFFSET_BITS 64
 
 #include <dirent.h>
-#include <limits.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/fs.h>
 #include <stdlib.h>
 #include <string.h>

@@ -240,9 +240,9 @@ replace_result put_aside_back(const std::string& aside, const std::wstring& wide
 // for any other reparse point, or when it cannot be read. The layout is
 // the system's, which the user-mode headers leave out.
 std::string link_target(const std::wstring& name) {
-  const HANDLE handle =
-      CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle = CreateFileW(
+      name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return {};
   }
@@ -251,13 +251,16 @@ std::string link_target(const std::wstring& name) {
   const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
                                     static_cast<DWORD>(data.size()), &got, nullptr) != 0;
   CloseHandle(handle);
-  const auto word = [&](std::size_t at) { return static_cast<std::size_t>(data[at] | data[at + 1] << 8); };
+  const auto word = [&](std::size_t at) {
+    return static_cast<std::size_t>(data[at] | data[at + 1] << 8);
+  };
   DWORD tag = 0;
   std::memcpy(&tag, data.data(), sizeof tag);
   // The print name's offset and length, then the names: 4 bytes more for a
   // symbolic link, which has flags before them.
   const std::size_t names = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
-  if (!read || got < names || (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT) ||
+  if (!read || got < names ||
+      (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT) ||
       names + word(12) + word(14) > got) {
     return {};
   }
@@ -305,7 +308,7 @@ bool look_at(const std::string& name, name_entry& entry, io_error& error) {
   if (known) {
     entry.identity = identity_of(info);
     entry.leads_to = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? entry_kind::other
-                                                                               : entry_kind::file;
+                                                                             : entry_kind::file;
   }
   return known;
 }

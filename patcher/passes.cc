@@ -159,7 +159,7 @@ bool compare_with_backup(open_file& backup, open_file& game, backup_comparison& 
 }
 
 bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error) {
-  count.search = count_matches(in, search_bytes, pattern_length, error, replacement_bytes,
-                               &count.replacement);
+  count.search =
+      count_matches(in, search_bytes, pattern_length, error, replacement_bytes, &count.replacement);
   return count.search >= 0;
 }

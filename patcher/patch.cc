@@ -1,12 +1,12 @@
 // The patch procedure. The backup and the patched game file are each written
 // under a temporary name, synced, and renamed into place, the backup first,
 // so a patched game never stands without its backup.
+#include "patcher/patch.hpp"
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
 #include "patcher/file_names.hpp"
 #include "patcher/messages.hpp"
-#include "patcher/patch.hpp"
 #include "patcher/run.hpp"
 
 namespace {
@@ -114,9 +114,9 @@ bool put_back_missing_game(folder_work& work, stop& why) {
   // up half way, it would be missing still.
   hold_interruptions(on_interruption::finish);
   if (!put_back_game(work, error)) {
-    why = stopped(work,
-                  work.done.put_back_unsafe ? common::put_back_unsafe : common::missing_not_put_back,
-                  &error, common::copy_backup_back);
+    why = stopped(
+        work, work.done.put_back_unsafe ? common::put_back_unsafe : common::missing_not_put_back,
+        &error, common::copy_backup_back);
     return false;
   }
   say(about(common::missing_put_back, work));
@@ -184,6 +184,6 @@ int apply_patch(const char* file_name) {
   work.target = file_name;
   stop why;
   const ending how = patch_steps(work, why);
-  return end_run(work, how, why, how == ending::no_game ? why.lines : std::vector<std::string>{
-                                                                         common::installed});
+  return end_run(work, how, why,
+                 how == ending::no_game ? why.lines : std::vector<std::string>{common::installed});
 }

@@ -84,9 +84,9 @@ ending undo_steps(folder_work& work, stop& why, const char*& done) {
       if (put_back_game(work, error)) {
         return ending::finished;
       }
-      why = stopped(work,
-                    work.done.put_back_unsafe ? common::restore_unsafe : common::missing_not_put_back,
-                    &error, common::copy_backup_back);
+      why = stopped(
+          work, work.done.put_back_unsafe ? common::restore_unsafe : common::missing_not_put_back,
+          &error, common::copy_backup_back);
       return ending::stopped;
     case action::restore:
       return restore_found(work, why);

@@ -22,9 +22,7 @@ namespace windows = messages::windows;
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
-char other_case(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : lower(c);
-}
+char other_case(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : lower(c); }
 
 // The game was made for a file system that ignores letter case, and copies
 // taken off its CD often carry the name in lower case. Finds the entries
@@ -133,8 +131,8 @@ bool read_contents(folder_work& work, const std::string& name, links at_name, fi
     return false;
   }
   if (!open_for_reading(name, work.reading, error, at_name)) {
-    why = stopped(work, name == work.target ? common::not_opened : common::backup_not_read,
-                  &error, common::nothing_changed);
+    why = stopped(work, name == work.target ? common::not_opened : common::backup_not_read, &error,
+                  common::nothing_changed);
     return false;
   }
   patch_bytes_count count;
@@ -145,9 +143,9 @@ bool read_contents(folder_work& work, const std::string& name, links at_name, fi
     return false;
   }
   state.search_count = count.search;
-  state.contents = count.search == 1                              ? holds::original
+  state.contents = count.search == 1                             ? holds::original
                    : count.search == 0 && count.replacement == 1 ? holds::patched
-                                                                  : holds::neither;
+                                                                 : holds::neither;
   return true;
 }
 
@@ -170,16 +168,18 @@ bool compare_side_by_side(folder_work& work, stop& why) {
   return true;
 }
 
-bool folder_ignores_case(const folder_work& work) {
+// A folder ignores letter case when one of its names, spelled in other
+// case, leads to a file the listing does not hold under that spelling.
+// Asked by name, not by the file's number: FUSE file systems (exFAT, FAT)
+// number a file anew at each lookup.
+bool folder_ignores_case(const folder_work& work, const std::vector<std::string>& entries) {
   const std::string& known = is_there(work.account.game.entry) ? work.target : work.backup;
   std::string flipped = name_part(known);
   std::transform(flipped.begin(), flipped.end(), flipped.begin(), other_case);
-  file_identity as_named;
   file_identity in_other_case;
   io_error ignored;
-  return identify_name(known, as_named, ignored) &&
-         identify_name(beside(known, flipped), in_other_case, ignored) &&
-         as_named == in_other_case;
+  return std::find(entries.begin(), entries.end(), flipped) == entries.end() &&
+         identify_name(beside(known, flipped), in_other_case, ignored);
 }
 
 }  // namespace
@@ -217,8 +217,7 @@ void say(const std::string& line) {
   console_write_unicode("  [i] " + line + "\n");
 }
 
-int end_run(folder_work& work, ending how, const stop& why,
-            const std::vector<std::string>& lines) {
+int end_run(folder_work& work, ending how, const stop& why, const std::vector<std::string>& lines) {
   release_work(work);
   if (should_give_up()) {
     release_interruptions();
@@ -328,7 +327,7 @@ void clear_leftovers(const folder_work& work) {
   if (work.lock.native == -1 || !list_folder_of(work.target, entries, ignored)) {
     return;
   }
-  const bool any_case = folder_ignores_case(work);
+  const bool any_case = folder_ignores_case(work, entries);
   for (const std::string& entry : entries) {
     if (is_temporary_name_of(name_part(work.target), entry, any_case) ||
         is_temporary_name_of(name_part(work.backup), entry, any_case)) {
@@ -366,9 +365,9 @@ stop refused(const folder_work& work, refusal why) {
       fail_with(error, messages::tried::read, name,
                 entry.leads_to == entry_kind::other && is_folder(name) ? common::is_folder
                                                                        : common::not_regular);
-      return game ? stopped(work, common::not_searched, &error, common::nothing_changed)
-                  : stopped(work, common::missing_not_put_back, &error,
-                            common::no_game_to_put_back);
+      return game
+                 ? stopped(work, common::not_searched, &error, common::nothing_changed)
+                 : stopped(work, common::missing_not_put_back, &error, common::no_game_to_put_back);
     }
     case refusal::dangling_link:
       return stopped(work, common::link_to_nothing, nullptr, common::nothing_changed_anywhere);
@@ -391,13 +390,13 @@ stop refused(const folder_work& work, refusal why) {
   // The patch's gate: the designed two lines, and why.
   const file_state& game = work.account.game;
   stop gate;
-  gate.lines = {common::not_found, common::restore_backup,
-                game.search_count > 1
-                    ? fill(common::found_many, {{"target", work.target},
-                                                {"number", std::to_string(game.search_count)}})
-                    : about(game.contents == holds::patched ? common::patched_already
-                                                            : common::other_version,
-                            work)};
+  gate.lines = {
+      common::not_found, common::restore_backup,
+      game.search_count > 1
+          ? fill(common::found_many,
+                 {{"target", work.target}, {"number", std::to_string(game.search_count)}})
+          : about(game.contents == holds::patched ? common::patched_already : common::other_version,
+                  work)};
   return gate;
 }
 
