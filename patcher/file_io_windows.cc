@@ -4,6 +4,7 @@
 // flags that Windows XP already has.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstring>

@@ -57,25 +57,16 @@ ending patch_found(folder_work& work, bool backup_kept, stop& why) {
     why = stopped(work, common::patched_not_written, &error, common::nothing_changed);
     return ending::stopped;
   }
-  // The copy no longer holds what was counted, or the file is not the one
-  // read: another program wrote it meanwhile.
-  if (!still_the_game_read(work, common::changed_meanwhile, why)) {
-    return ending::stopped;
-  }
+  // The copy no longer holds what was counted: another program wrote the
+  // game meanwhile (the identity check tells the rest).
   if (replaced != 1) {
     why = stopped(work, common::changed_meanwhile, nullptr, common::left_as_other_made_it);
     why.by_another_program = true;
     return ending::stopped;
   }
-  // Asked again just before the renames: a running game may have started.
-  if (!check_replaceable_files(work, !backup_kept, why)) {
+  if (!ready_to_place(work, !backup_kept, why)) {
     return ending::stopped;
   }
-  give_up_if_asked(work);
-
-  // The renames are quick: once they begin, the patch is finished even if
-  // the player interrupts it, putting the game back if need be.
-  hold_interruptions(on_interruption::finish);
   if (!backup_kept) {
     if (!rename_over(work.new_backup, work.backup, error)) {
       why = stopped(work, common::backup_not_in_place, &error, common::nothing_changed);
@@ -89,22 +80,11 @@ ending patch_found(folder_work& work, bool backup_kept, stop& why) {
       why = stopped(work, common::backup_unsafe, &error, nullptr);
       return ending::stopped;
     }
-    if (!still_the_game_read(work, common::changed_meanwhile, why)) {
+    if (!still_the_game_read(work, why)) {
       return ending::stopped;
     }
   }
-  if (!put_in_place(work, error)) {
-    why = stopped(work, work.done.put_back_unsafe ? common::put_back_unsafe : common::not_replaced,
-                  &error, nullptr);
-    return ending::stopped;
-  }
-  if (!sync_renamed(work.target, error)) {
-    // The backup's rename was synced above; only the target's may be lost.
-    why = stopped(work, common::patch_unsafe, &error, nullptr);
-    return ending::stopped;
-  }
-  note_link_replaced(work);
-  return ending::finished;
+  return finish_in_place(work, why) ? ending::finished : ending::stopped;
 }
 
 // Puts the missing game back from its backup, an original the patch fits.
@@ -136,10 +116,14 @@ bool put_back_missing_game(folder_work& work, stop& why) {
 }
 
 ending patch_steps(folder_work& work, stop& why) {
-  if (!look_at_names(work, why) || !lock_the_folder(work, why)) {
-    return ending::stopped;
+  switch (open_the_folder(work, why)) {
+    case opened::stopped:
+      return ending::stopped;
+    case opened::nothing_there:
+      return ending::no_game;
+    case opened::ready:
+      break;
   }
-  clear_leftovers(work);
   if (is_there(work.account.game.entry)) {
     console_write("  \n");
     say(about(common::looking, work));
@@ -149,13 +133,6 @@ ending patch_steps(folder_work& work, stop& why) {
   }
   const decision next = decide(work.account, procedure::patch);
   switch (next.what) {
-    case action::no_game:
-      console_write("  \n");
-      // A player who started the program from a shortcut or another folder
-      // learns where it looked.
-      why.lines = {about(common::no_target, work),
-                   fill(common::looked_in, {{"folder", full_folder_of(work.target)}})};
-      return ending::no_game;
     case action::put_back_then_patch:
       if (!put_back_missing_game(work, why)) {
         return ending::stopped;

@@ -26,46 +26,15 @@ ending restore_found(folder_work& work, stop& why) {
     why = stopped(work, common::not_restored, &error, common::nothing_changed);
     return ending::stopped;
   }
-  if (!still_the_game_read(work, common::changed_while_restored, why) ||
-      !check_replaceable_files(work, false, why)) {
-    return ending::stopped;
-  }
-  give_up_if_asked(work);
-
-  hold_interruptions(on_interruption::finish);
-  // A replace that failed half way and put the game back from the backup
-  // has done the undo's work all the same.
-  if (!put_in_place(work, error) && !(work.done.game_put_back && !work.done.put_back_unsafe)) {
-    why = stopped(work, work.done.put_back_unsafe ? common::restore_unsafe : common::not_restored,
-                  &error, common::nothing_changed);
-    return ending::stopped;
-  }
-  if (!sync_renamed(work.target, error)) {
-    why = stopped(work, common::restore_unsafe, &error, nullptr);
-    return ending::stopped;
-  }
-  note_link_replaced(work);
-  return ending::finished;
+  return ready_to_place(work, false, why) && finish_in_place(work, why) ? ending::finished
+                                                                        : ending::stopped;
 }
 
 ending undo_steps(folder_work& work, stop& why, const char*& done) {
-  if (!look_at_names(work, why)) {
+  if (open_the_folder(work, why) != opened::ready) {
     return ending::stopped;
   }
   const folder_account& account = work.account;
-  if (!account.game.entry.link && !is_there(account.game.entry) && !account.backup.entry.link &&
-      !is_there(account.backup.entry)) {
-    console_write("  \n");
-    // As for a patch: a player who started it elsewhere learns where it looked.
-    why.lines = {about(common::no_backup, work),
-                 fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
-                 common::nothing_changed_anywhere};
-    return ending::stopped;
-  }
-  if (!lock_the_folder(work, why)) {
-    return ending::stopped;
-  }
-  clear_leftovers(work);
   console_write("  \n");
   say(about(common::restoring, work));
   if (!read_account(work, why)) {

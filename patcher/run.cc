@@ -255,6 +255,8 @@ void give_up_if_asked(folder_work& work) {
   }
 }
 
+namespace {
+
 bool look_at_names(folder_work& work, stop& why) {
   io_error error;
   file_state& game = work.account.game;
@@ -334,6 +336,32 @@ void clear_leftovers(const folder_work& work) {
       remove_file(beside(work.target, entry));
     }
   }
+}
+
+}  // namespace
+
+opened open_the_folder(folder_work& work, stop& why) {
+  if (!look_at_names(work, why)) {
+    return opened::stopped;
+  }
+  const folder_account& account = work.account;
+  if (!account.game.entry.link && !is_there(account.game.entry) && !account.backup.entry.link &&
+      !is_there(account.backup.entry)) {
+    console_write("  \n");
+    // A player who started the program from a shortcut or another folder
+    // learns where it looked.
+    const std::string looked = fill(common::looked_in, {{"folder", full_folder_of(work.target)}});
+    why.lines = work.which == procedure::patch
+                    ? std::vector<std::string>{about(common::no_target, work), looked}
+                    : std::vector<std::string>{about(common::no_backup, work), looked,
+                                               common::nothing_changed_anywhere};
+    return opened::nothing_there;
+  }
+  if (!lock_the_folder(work, why)) {
+    return opened::stopped;
+  }
+  clear_leftovers(work);
+  return opened::ready;
 }
 
 bool read_account(folder_work& work, stop& why) {
@@ -436,7 +464,67 @@ bool write_exact_copy(folder_work& work, const std::string& from, const std::str
          close_file(work.reading, error);
 }
 
-bool still_the_game_read(folder_work& work, const char* changed, stop& why) {
+namespace {
+
+// The line that tells a link at the game's name became a file of its own.
+void note_link_replaced(folder_work& work) {
+  if (work.account.game.entry.link) {
+    work.notes.insert(work.notes.begin(), about(common::link_replaced, work));
+  }
+}
+
+// What the placing's stops say, by procedure.
+struct placing_words {
+  const char* changed;
+  const char* not_replaced;
+  const char* put_back_unsafe;
+  const char* unsafe;
+};
+constexpr placing_words patch_words = {common::changed_meanwhile, common::not_replaced,
+                                       common::put_back_unsafe, common::patch_unsafe};
+constexpr placing_words undo_words = {common::changed_while_restored, common::not_restored,
+                                      common::restore_unsafe, common::restore_unsafe};
+
+const placing_words& words_of(const folder_work& work) {
+  return work.which == procedure::patch ? patch_words : undo_words;
+}
+
+}  // namespace
+
+bool ready_to_place(folder_work& work, bool backup_too, stop& why) {
+  // Asked again just before the renames: a running game may have started.
+  if (!still_the_game_read(work, why) || !check_replaceable_files(work, backup_too, why)) {
+    return false;
+  }
+  give_up_if_asked(work);
+  // The renames are quick: once they begin, the run is finished even if
+  // the player interrupts it, putting the game back if need be.
+  hold_interruptions(on_interruption::finish);
+  return true;
+}
+
+bool finish_in_place(folder_work& work, stop& why) {
+  io_error error;
+  const placing_words& words = words_of(work);
+  // A replace that failed half way and put the game back from the backup
+  // has done the undo's work all the same.
+  const bool undone_anyway = work.which == procedure::undo && work.done.game_put_back;
+  if (!put_in_place(work, error) && !(undone_anyway && !work.done.put_back_unsafe)) {
+    why = stopped(work, work.done.put_back_unsafe ? words.put_back_unsafe : words.not_replaced,
+                  &error, common::nothing_changed);
+    return false;
+  }
+  // Any backup's rename was synced before; only the game's may be lost.
+  if (!sync_renamed(work.target, error)) {
+    why = stopped(work, words.unsafe, &error, nullptr);
+    return false;
+  }
+  note_link_replaced(work);
+  return true;
+}
+
+bool still_the_game_read(folder_work& work, stop& why) {
+  const char* changed = words_of(work).changed;
   io_error error;
   file_identity now;
   if (!identify_name(work.target, now, error)) {
@@ -492,12 +580,6 @@ bool put_in_place(folder_work& work, io_error& error) {
   remove_temporary(work, work.new_target);
   work.done.game_gone = !put_back_game(work, later) && !work.done.game_put_back;
   return false;
-}
-
-void note_link_replaced(folder_work& work) {
-  if (work.account.game.entry.link) {
-    work.notes.insert(work.notes.begin(), about(common::link_replaced, work));
-  }
 }
 
 given game_from_argument(const std::string& argument, std::string& game) {

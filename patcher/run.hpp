@@ -81,20 +81,13 @@ int end_run(folder_work& work, ending how, const stop& why, const std::vector<st
 // ends the program here, with the folder as it was.
 void give_up_if_asked(folder_work& work);
 
-// Looks at the game's name, or the one name that differs from it only in
-// letter case, and at its backup's, without following links or reading
-// anything. False, with the stop, when a name cannot be looked at or
-// several names could be the game.
-bool look_at_names(folder_work& work, stop& why);
-
-// Takes the folder's lock; a folder that cannot be locked is worked on
-// without. False when another run has it.
-bool lock_the_folder(folder_work& work, stop& why);
-
-// A killed run (a power cut, SIGKILL) leaves its temporary files behind;
-// each later run clears them, in any letter case where the folder ignores
-// it. Only under the folder's lock: without it they may be a live run's.
-void clear_leftovers(const folder_work& work);
+// The opening both procedures share: looks at the game's name (or the one
+// name that differs from it only in letter case) and its backup's, without
+// following links or reading anything; then takes the folder's lock and
+// clears what killed runs left. With nothing at either name it takes no
+// lock, and `why` holds what the procedure then says.
+enum class opened { ready, stopped, nothing_there };
+opened open_the_folder(folder_work& work, stop& why);
 
 // Reads what the decision needs into the account, each file once another
 // program has left it alone: the game when it is a file, the backup when
@@ -123,9 +116,13 @@ bool write_exact_copy(folder_work& work, const std::string& from, const std::str
                       std::string& copy, io_error& error);
 
 // Whether the game's file is still the one read: another program may have
-// written it, or put another in its place, meanwhile. When not, `why` says
-// so, with `changed` as its headline.
-bool still_the_game_read(folder_work& work, const char* changed, stop& why);
+// written it, or put another in its place, meanwhile. When not, `why` says so.
+bool still_the_game_read(folder_work& work, stop& why);
+
+// Once the new game's copy is written: the game checked again, the files
+// asked again whether they can be replaced, a last chance to give up, and
+// from then on interruptions held until the run is finished.
+bool ready_to_place(folder_work& work, bool backup_too, stop& why);
 
 // Refuses a target or backup that cannot be replaced, with nothing changed:
 // found out between the two renames, the earlier backup would be given up
@@ -140,6 +137,6 @@ bool check_replaceable_files(const folder_work& work, bool backup_too, stop& why
 // game comes back from the backup, which is on disk already.
 bool put_in_place(folder_work& work, io_error& error);
 
-// The line that tells a link at the game's name became a file of its own,
-// or nothing.
-void note_link_replaced(folder_work& work);
+// Puts the new game in place and syncs it there; a link it replaced is
+// told of at the end.
+bool finish_in_place(folder_work& work, stop& why);

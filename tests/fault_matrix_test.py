@@ -27,7 +27,7 @@ from promise import broken_promises, broken_undo
 ERRORS = {"openat": "EACCES", "newfstatat": "EIO", "read": "EIO", "write": "ENOSPC",
           "sync_file_range": "EINVAL", "fchmod": "EIO", "utimensat": "EIO", "fsync": "EIO",
           "close": "EIO", "rename": "EACCES", "getdents64": "EIO", "flock": "ENOLCK",
-          "ioctl": "EIO"}
+          "ioctl": "EIO", "lseek": "EIO"}
 # The same under Windows, some calls with more than one: a file someone else
 # holds, a full or failing disk, and ReplaceFileW's two ways of failing half
 # way. A file just renamed is held for a moment by a virus scanner, not

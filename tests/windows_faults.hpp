@@ -23,6 +23,9 @@
     (HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED at),                   \
     (file, buffer, size, done, at))                                                             \
   X(BOOL, FALSE, FlushFileBuffers, (HANDLE file), (file))                                       \
+  X(BOOL, FALSE, SetFilePointerEx,                                                              \
+    (HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER moved, DWORD method),                  \
+    (file, distance, moved, method))                                                            \
   X(BOOL, FALSE, CloseHandle, (HANDLE handle), (handle))                                        \
   X(BOOL, FALSE, GetFileInformationByHandle, (HANDLE file, LPBY_HANDLE_FILE_INFORMATION info),  \
     (file, info))                                                                               \
@@ -61,6 +64,7 @@ BOOL WINAPI faulty_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 #define ReadFile faulty_ReadFile
 #define WriteFile faulty_WriteFile
 #define FlushFileBuffers faulty_FlushFileBuffers
+#define SetFilePointerEx faulty_SetFilePointerEx
 #define CloseHandle faulty_CloseHandle
 #define GetFileInformationByHandle faulty_GetFileInformationByHandle
 #define GetFileType faulty_GetFileType
