@@ -237,6 +237,24 @@ replace_result put_aside_back(const std::string& aside, const std::wstring& wide
   return back ? replace_result::unchanged : replace_result::gone;
 }
 
+// What the system tells of whatever `wide` leads to, through a link.
+// Asking for no data, and sharing everything, stands in nobody's way.
+bool information_of(const std::wstring& wide, const std::string& name,
+                    BY_HANDLE_FILE_INFORMATION& info, io_error& error) {
+  const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return fail(error, tried::examine, name);
+  }
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  if (!known) {
+    fail(error, tried::examine, name);
+  }
+  CloseHandle(handle);
+  return known;
+}
+
 // Where a symbolic link or a junction points, from its reparse data; empty
 // for any other reparse point, or when it cannot be read. The layout is
 // the system's, which the user-mode headers leave out.
@@ -292,26 +310,14 @@ bool look_at(const std::string& name, name_entry& entry, io_error& error) {
     entry.points_to = link_target(wide);
   }
   // Through the link, when there is one: what it leads to, and which file.
-  const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-           fail(error, tried::examine, name);
-  }
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(handle, &info) != 0;
-  if (!known) {
-    fail(error, tried::examine, name);
+  if (!information_of(wide, name, info, error)) {
+    return error.not_found;
   }
-  CloseHandle(handle);
-  if (known) {
-    entry.identity = identity_of(info);
-    entry.leads_to = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? entry_kind::other
-                                                                             : entry_kind::file;
-  }
-  return known;
+  entry.identity = identity_of(info);
+  entry.leads_to = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? entry_kind::other
+                                                                           : entry_kind::file;
+  return true;
 }
 
 bool rewind_file(open_file& file, io_error& error) {
@@ -398,26 +404,15 @@ bool identify_file(const open_file& file, file_identity& identity, io_error& err
 
 bool identify_name(const std::string& name, file_identity& identity, io_error& error) {
   std::wstring wide;
+  BY_HANDLE_FILE_INFORMATION info;
   if (!to_wide(name, wide)) {
     return fail_with(error, tried::examine, name, windows::not_utf8);
   }
-  // Asking for no data, and sharing everything, stands in nobody's way.
-  const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return fail(error, tried::examine, name);
+  if (!information_of(wide, name, info, error)) {
+    return false;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(handle, &info) != 0;
-  if (!known) {
-    fail(error, tried::examine, name);
-  }
-  CloseHandle(handle);
-  if (known) {
-    identity = identity_of(info);
-  }
-  return known;
+  identity = identity_of(info);
+  return true;
 }
 
 std::int64_t milliseconds_since_written(const file_identity& identity) {
