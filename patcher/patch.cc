@@ -60,10 +60,13 @@ bool count_in_game(folder_work& work, std::int64_t& count, std::int64_t& patched
       !check_regular_file(work.reading, error) || !identify_file(work.reading, work.game, error)) {
     return false;
   }
-  patched = 0;
-  count =
-      count_matches(work.reading, search_bytes, pattern_length, error, replacement_bytes, &patched);
-  return count >= 0 && close_file(work.reading, error);
+  patch_bytes_count counted;
+  if (!count_patch_bytes(work.reading, counted, error)) {
+    return false;
+  }
+  count = counted.search;
+  patched = counted.replacement;
+  return close_file(work.reading, error);
 }
 
 // The line after the two that refuse a count other than one: why.
