@@ -26,14 +26,18 @@ const std::vector<unsigned char>& x86_like_input() {
   return input;
 }
 
+// The input is in memory already, so each block's window is laid over it
+// in place, the bytes before the block as the ones kept.
 void count_in_blocks(benchmark::State& state) {
   const std::vector<unsigned char>& input = x86_like_input();
   for (auto _ : state) {
-    matcher m;
-    start_matcher(m, search_bytes, pattern_length);
+    window w{nullptr, pattern_length};
     std::int64_t found = 0;
     for (std::size_t at = 0; at < input.size(); at += block_size) {
-      found += count_in_block(m, input.data() + at, block_size);
+      w.bytes = const_cast<unsigned char*>(input.data()) + at - w.kept;
+      w.size = w.kept;
+      take_block(w, block_size);
+      found += search_window(w, search_bytes);
     }
     if (found != 1) {
       state.SkipWithError("the search bytes were not found exactly once");
@@ -44,16 +48,19 @@ void count_in_blocks(benchmark::State& state) {
                           static_cast<std::int64_t>(input.size()));
 }
 
+// Each block is copied into the window, as a read would put it there, and
+// rewritten in it.
 void rewrite_blocks(benchmark::State& state) {
   const std::vector<unsigned char>& input = x86_like_input();
-  std::vector<unsigned char> out(block_size + max_pattern_length);
+  std::vector<unsigned char> room(pattern_length - 1 + block_size);
   for (auto _ : state) {
-    matcher m;
-    start_matcher(m, search_bytes, pattern_length);
+    window w{room.data(), pattern_length};
     std::int64_t found = 0;
     for (std::size_t at = 0; at < input.size(); at += block_size) {
-      rewrite_block(m, replacement_bytes, input.data() + at, block_size, out.data(), found);
-      benchmark::DoNotOptimize(out.data());
+      std::copy_n(input.data() + at, block_size, next_block(w));
+      take_block(w, block_size);
+      found += search_window(w, search_bytes, replacement_bytes);
+      benchmark::DoNotOptimize(w.bytes);
       benchmark::ClobberMemory();
     }
     if (found != 1) {

@@ -1,41 +1,34 @@
-// The matching rule shared by the counting and the rewriting pass, fed one
-// block at a time so neither pass needs to see the whole file.
-//
-// Occurrences are the leftmost non-overlapping ones. A mismatch falls back
-// through the pattern's borders (Knuth-Morris-Pratt), so a byte that breaks a
-// partial match is still tried as the start of the next one. Bytes held back
-// during a partial match are always a prefix of the pattern, which is why the
-// rewriting pass can write them out of the pattern instead of keeping them.
+// Where the patch's bytes stand in input read one block at a time, so no
+// pass needs to see the whole file. Only as general as the job: a pattern
+// of one to a few bytes whose first byte recurs nowhere else in it, nor in
+// its replacement after the first. Occurrences then never overlap, so each
+// is a leftmost non-overlapping one, and a replacement written over one
+// never starts another.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr std::size_t max_pattern_length = 64;
-
-struct matcher {
-  const unsigned char* pattern;
-  std::size_t length;
-  // fallback[k]: length of the longest proper prefix of pattern[0, k) that
-  // is also its suffix; where a partial match of k bytes resumes on mismatch.
-  std::size_t fallback[max_pattern_length + 1];
-  // How many leading pattern bytes the most recent input bytes match.
-  std::size_t partial;
+// The input as the passes see it: each block is read in behind the last
+// bytes of the block before, one fewer than the pattern's length, so an
+// occurrence that straddles two blocks lies whole in the window.
+struct window {
+  unsigned char* bytes;  // room for length - 1 bytes and a block
+  std::size_t length;    // the pattern's, at least 1
+  std::size_t size = 0;  // bytes in the window
+  std::size_t kept = 0;  // of them, the last ones, kept for the next block
 };
 
-// `length` must be at most max_pattern_length; an empty pattern matches nothing.
-void start_matcher(matcher& state, const unsigned char* pattern, std::size_t length);
+// Where the next block is to be read: behind the kept bytes, now moved to the front.
+unsigned char* next_block(window& w);
 
-// Counting pass over the next block of input. Returns the occurrences completed in it.
-std::int64_t count_in_block(matcher& state, const unsigned char* data, std::size_t size);
+// Takes in the `got` bytes read at next_block's address, 0 at the end of
+// the input. Returns how many bytes at the window's front no later block
+// can make part of an occurrence (all of them at the end), which the
+// rewriting pass writes out once the window is searched.
+std::size_t take_block(window& w, std::size_t got);
 
-// Rewriting pass over the next block of input. Writes to `out`, which must
-// have room for size + max_pattern_length bytes, everything that can be
-// decided so far, and returns how many bytes it wrote. `found` grows by the
-// occurrences replaced.
-std::size_t rewrite_block(matcher& state, const unsigned char* replacement,
-                          const unsigned char* data, std::size_t size, unsigned char* out,
-                          std::int64_t& found);
-
-// At the end of input, writes the bytes still held back. Returns their number.
-std::size_t finish_rewrite(const matcher& state, unsigned char* out);
+// Counts the occurrences of `pattern` (w.length bytes) in the window,
+// writing `replacement` over each when one is given.
+std::int64_t search_window(window& w, const unsigned char* pattern,
+                           const unsigned char* replacement = nullptr);

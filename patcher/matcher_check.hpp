@@ -21,21 +21,24 @@ struct pass_result {
 inline pass_result run_passes(const bytes& input, std::size_t block, const bytes& pattern,
                               const bytes& substitute) {
   pass_result result{0, 0, {}};
-  matcher counter;
-  matcher rewriter;
-  start_matcher(counter, pattern.data(), pattern.size());
-  start_matcher(rewriter, pattern.data(), pattern.size());
-  bytes out(block + max_pattern_length);
-  for (std::size_t at = 0; at < input.size(); at += block) {
-    const std::size_t size = std::min(block, input.size() - at);
-    result.counted += count_in_block(counter, input.data() + at, size);
-    const std::size_t written = rewrite_block(rewriter, substitute.data(), input.data() + at, size,
-                                              out.data(), result.replaced);
-    result.output.insert(result.output.end(), out.begin(), out.begin() + written);
+  bytes counting(pattern.size() - 1 + block);
+  bytes rewriting(counting.size());
+  window counter{counting.data(), pattern.size()};
+  window rewriter{rewriting.data(), pattern.size()};
+  for (std::size_t at = 0, size = 0;; at += size) {
+    size = std::min(block, input.size() - at);
+    std::copy_n(input.data() + at, size, next_block(counter));
+    std::copy_n(input.data() + at, size, next_block(rewriter));
+    take_block(counter, size);
+    result.counted += search_window(counter, pattern.data());
+    const std::size_t settled = take_block(rewriter, size);
+    result.replaced += search_window(rewriter, pattern.data(), substitute.data());
+    result.output.insert(result.output.end(), rewriting.begin(),
+                         rewriting.begin() + static_cast<std::ptrdiff_t>(settled));
+    if (size == 0) {
+      return result;
+    }
   }
-  const std::size_t held = finish_rewrite(rewriter, out.data());
-  result.output.insert(result.output.end(), out.begin(), out.begin() + held);
-  return result;
 }
 
 // The obvious quadratic search for leftmost non-overlapping occurrences.

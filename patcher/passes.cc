@@ -1,5 +1,5 @@
 // The file passes: each reads its input once, front to back, in large blocks,
-// and keeps nothing but the blocks and the matcher, whatever the file's size.
+// and keeps nothing but the blocks, whatever the file's size.
 #include <cstring>
 
 #include "patcher/give_up.hpp"
@@ -12,10 +12,10 @@ namespace {
 constexpr std::size_t block_size = 1 << 20;
 
 // One pass runs at a time, so the passes share these instead of putting
-// megabytes on the stack (Windows gives a thread only one).
-unsigned char input_block[block_size];
-unsigned char output_block[block_size + max_pattern_length];
-unsigned char second_block[block_size + max_pattern_length];
+// megabytes on the stack (Windows gives a thread only one). Each has room
+// for a block behind the bytes a window keeps.
+unsigned char input_block[pattern_length - 1 + block_size];
+unsigned char game_block[pattern_length - 1 + block_size];
 
 // An interruption the patch may give up for stops a pass between blocks, so
 // a large copy ends within a block of Ctrl-C; the procedure then removes its
@@ -30,9 +30,9 @@ bool interrupted(io_error& error) {
   return true;
 }
 
-// Reads the next block of `in`; `got` is 0 at its end.
-bool read_block(open_file& in, std::size_t& got, io_error& error) {
-  return !interrupted(error) && read_some(in, input_block, block_size, got, error);
+// Reads the next block of `in` into `into`; `got` is 0 at its end.
+bool read_block(open_file& in, unsigned char* into, std::size_t& got, io_error& error) {
+  return !interrupted(error) && read_some(in, into, block_size, got, error);
 }
 
 // Reads until `wanted` bytes are there or the file ends.
@@ -52,62 +52,65 @@ bool read_fully(open_file& in, unsigned char* into, std::size_t wanted, std::siz
   return true;
 }
 
+// Reads `in` to its end through a window for a pattern of `length` bytes,
+// handing each window to `use` with the bytes just read (none at the end)
+// and those settled. Returns false on a read error, an interruption, or
+// when `use` does.
+template <typename Use>
+bool read_through_window(open_file& in, std::size_t length, io_error& error, Use use) {
+  window input{input_block, length};
+  for (;;) {
+    std::size_t got = 0;
+    if (!read_block(in, next_block(input), got, error)) {
+      return false;
+    }
+    const std::size_t settled = take_block(input, got);
+    if (!use(input, got, settled)) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::size_t length,
-                           io_error& error, const unsigned char* second,
-                           std::int64_t* second_found) {
-  matcher state;
-  matcher second_state;
-  start_matcher(state, pattern, length);
-  start_matcher(second_state, second, second == nullptr ? 0 : length);
+                           io_error& error) {
   std::int64_t found = 0;
-  for (;;) {
-    std::size_t got = 0;
-    if (!read_block(in, got, error)) {
-      return -1;
-    }
-    if (got == 0) {
-      return found;
-    }
-    found += count_in_block(state, input_block, got);
-    if (second != nullptr) {
-      *second_found += count_in_block(second_state, input_block, got);
-    }
-  }
+  const bool read = read_through_window(in, length, error, [&](window& input, auto...) {
+    found += search_window(input, pattern);
+    return true;
+  });
+  return read ? found : -1;
+}
+
+bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error) {
+  count = patch_bytes_count{};
+  return read_through_window(in, pattern_length, error, [&](window& input, auto...) {
+    count.search += search_window(input, search_bytes);
+    count.replacement += search_window(input, replacement_bytes);
+    return true;
+  });
 }
 
 std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char* pattern,
                              const unsigned char* replacement, std::size_t length,
                              io_error& error) {
-  matcher state;
-  start_matcher(state, pattern, length);
   std::int64_t found = 0;
-  for (;;) {
-    std::size_t got = 0;
-    if (!read_block(in, got, error)) {
-      return -1;
-    }
-    if (got == 0) {
-      break;
-    }
-    const std::size_t decided =
-        rewrite_block(state, replacement, input_block, got, output_block, found);
-    if (!write_all(out, output_block, decided, error)) {
-      return -1;
-    }
-  }
-  const std::size_t held = finish_rewrite(state, output_block);
-  if (!write_all(out, output_block, held, error)) {
-    return -1;
-  }
-  return found;
+  const bool copied =
+      read_through_window(in, length, error, [&](window& input, std::size_t, std::size_t settled) {
+        found += search_window(input, pattern, replacement);
+        return write_all(out, input.bytes, settled, error);
+      });
+  return copied ? found : -1;
 }
 
 bool copy_contents(open_file& in, open_file& out, io_error& error) {
   for (;;) {
     std::size_t got = 0;
-    if (!read_block(in, got, error)) {
+    if (!read_block(in, input_block, got, error)) {
       return false;
     }
     if (got == 0) {
@@ -121,45 +124,27 @@ bool copy_contents(open_file& in, open_file& out, io_error& error) {
 
 bool compare_with_backup(open_file& backup, open_file& game, backup_comparison& result,
                          io_error& error) {
-  // The backup goes through the rewriting rule as the patch would write it,
-  // and the game's bytes are held to both. The rewritten bytes lag behind
-  // the backup's by a partial match at most, so the game's bytes not yet
-  // held to them wait at the front of second_block.
-  matcher state;
-  start_matcher(state, search_bytes, pattern_length);
+  // The backup is rewritten as the patch would write it, in its window, and
+  // the game's file is read into a window of its own that keeps as many
+  // bytes, so the two line up: each block of the game is held to the
+  // backup's as read, and each settled stretch to the backup's as rewritten.
+  window theirs{game_block, pattern_length};
   result = backup_comparison{};
-  std::size_t waiting = 0;
-  for (;;) {
-    std::size_t got = 0;
-    std::size_t got_game = 0;
-    if (!read_block(backup, got, error) ||
-        !read_fully(game, second_block + waiting, got == 0 ? 1 : got, got_game, error)) {
-      return false;
-    }
-    if (got == 0) {
-      // The game's file must end where the backup does.
-      const std::size_t held = finish_rewrite(state, output_block);
-      result.same = result.same && got_game == 0;
-      result.patched = result.patched && got_game == 0 && waiting == held &&
-                       std::memcmp(output_block, second_block, held) == 0;
-      return true;
-    }
-    const std::size_t decided =
-        rewrite_block(state, replacement_bytes, input_block, got, output_block, result.occurrences);
-    result.same = result.same && got_game == got &&
-                  std::memcmp(input_block, second_block + waiting, got) == 0;
-    // A game file cut short leaves the rest of second_block as it was: the
-    // patched copy is held to the bytes read alone.
-    const std::size_t comparable = std::min(decided, waiting + got_game);
-    result.patched = result.patched && got_game == got &&
-                     std::memcmp(output_block, second_block, comparable) == 0;
-    waiting = waiting + got_game - comparable;
-    std::memmove(second_block, second_block + comparable, waiting);
-  }
-}
-
-bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error) {
-  count.search =
-      count_matches(in, search_bytes, pattern_length, error, replacement_bytes, &count.replacement);
-  return count.search >= 0;
+  return read_through_window(
+      backup, pattern_length, error, [&](window& ours, std::size_t got, std::size_t settled) {
+        unsigned char* const game_read = next_block(theirs);
+        std::size_t got_game = 0;
+        // At the backup's end, the game's file must end too.
+        if (!read_fully(game, game_read, got == 0 ? 1 : got, got_game, error)) {
+          return false;
+        }
+        take_block(theirs, got);
+        const bool as_long = got_game == got;
+        const unsigned char* const backup_read = ours.bytes + ours.size - got;
+        result.same = result.same && as_long && std::memcmp(backup_read, game_read, got) == 0;
+        result.occurrences += search_window(ours, search_bytes, replacement_bytes);
+        result.patched =
+            result.patched && as_long && std::memcmp(ours.bytes, theirs.bytes, settled) == 0;
+        return true;
+      });
 }

@@ -47,26 +47,29 @@ int refuse_argument(const std::string& file, given what);
 bool same_ignoring_case(const std::string& a, const std::string& b);
 
 // Reads `in` to its end and counts the leftmost non-overlapping occurrences
-// of `pattern`; in the same pass, with `second` given, those of `second`
-// (as long) into `second_found`. Returns -1 on a read error, described in
+// of `pattern` (`length` bytes, at most pattern_length, its first byte
+// found nowhere else in it). Returns -1 on a read error, described in
 // `error`.
 std::int64_t count_matches(open_file& in, const unsigned char* pattern, std::size_t length,
-                           io_error& error, const unsigned char* second = nullptr,
-                           std::int64_t* second_found = nullptr);
+                           io_error& error);
 
-// Copies `in` to `out`, writing `replacement` (same length) in place of each
-// occurrence that count_matches would count. Returns the number of
-// substitutions, or -1 on a read or write error, described in `error`.
-std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char* pattern,
-                             const unsigned char* replacement, std::size_t length, io_error& error);
-
-// How often the search bytes and the replacement bytes stand in `in`, read
-// once to its end. False on a read error, described in `error`.
+// How often the search bytes and the replacement bytes each stand in a file:
+// an original holds the first once, a patched one the second once instead.
 struct patch_bytes_count {
   std::int64_t search = 0;
   std::int64_t replacement = 0;
 };
+
+// Counts both in one pass over `in`. Returns false on a read error or an
+// interruption, described in `error`.
 bool count_patch_bytes(open_file& in, patch_bytes_count& count, io_error& error);
+
+// Copies `in` to `out`, writing `replacement` (same length, the pattern's
+// first byte nowhere in it but first) in place of each occurrence that
+// count_matches would count. Returns the number of substitutions, or -1 on
+// a read or write error, described in `error`.
+std::int64_t replace_matches(open_file& in, open_file& out, const unsigned char* pattern,
+                             const unsigned char* replacement, std::size_t length, io_error& error);
 
 // Copies `in` to `out` unchanged. Returns false on a read or write error.
 bool copy_contents(open_file& in, open_file& out, io_error& error);

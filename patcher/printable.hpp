@@ -3,7 +3,10 @@
 // it: an escape sequence in a folder's name could clear the screen or
 // rewrite what the program said, a line feed start a line of its own. Each
 // control character (C0, DEL and C1) is shown as \xNN, or \u00NN for C1,
-// and so is each byte that is not part of valid UTF-8. Everything else
+// and so is each byte that is not part of valid UTF-8. So are, as \u202E
+// and the like, the marks that reorder text (U+202A to U+202E, U+2066 to
+// U+2069), with which a name could show other letters than it holds, and
+// the line and paragraph separators (U+2028, U+2029). Everything else
 // stands as it is, letters of every script included. A backslash is kept as
 // it is: Windows folders are full of them.
 #pragma once
@@ -19,6 +22,17 @@ inline std::string printable(std::string_view text) {
   const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
   const auto continues = [&](std::size_t at, unsigned low, unsigned high) {
     return at < text.size() && byte(at) >= low && byte(at) <= high;
+  };
+  // The code point of a sequence of two or three bytes; 0 for the others,
+  // none of which is shown as \u.
+  const auto point = [&](std::size_t at, std::size_t length) -> unsigned {
+    if (length == 2) {
+      return (byte(at) & 0x1Fu) << 6 | (byte(at + 1) & 0x3Fu);
+    }
+    if (length == 3) {
+      return (byte(at) & 0x0Fu) << 12 | (byte(at + 1) & 0x3Fu) << 6 | (byte(at + 2) & 0x3Fu);
+    }
+    return 0;
   };
   std::string shown;
   std::size_t i = 0;
@@ -44,12 +58,14 @@ inline std::string printable(std::string_view text) {
                    ? 4
                    : 0;
     }
+    const unsigned code = point(i, length);
     if (length == 0 || (length == 1 && (lead < 0x20 || lead == 0x7F))) {
       shown += escaped("\\x", lead);
       ++i;
-    } else if (length == 2 && lead == 0xC2 && byte(i + 1) <= 0x9F) {
-      shown += escaped("\\u00", byte(i + 1));
-      i += 2;
+    } else if ((code >= 0x80 && code <= 0x9F) || (code >= 0x2028 && code <= 0x202E) ||
+               (code >= 0x2066 && code <= 0x2069)) {
+      shown += escaped("\\u", code >> 8) + escaped("", code);
+      i += length;
     } else {
       shown.append(text.substr(i, length));
       i += length;

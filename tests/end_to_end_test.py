@@ -191,6 +191,10 @@ class PatchTest(ScratchFolderTest):
                 if os.path.exists(self.path(BACKUP)):
                     os.remove(self.path(BACKUP))
                 self.check_patched(run(self.folder)[0], original)
+                # The undo holds the game to its backup across the boundary too.
+                undo = run(self.folder, b"\n", command=harness.COMMAND + ["--restore"])
+                self.assertEqual((undo[0], self.contents()),
+                                 (0, {TARGET: original, BACKUP: original}))
 
 
 def as_given(path):

@@ -98,10 +98,15 @@ class OddTargetTest(ScratchFolderTest):
 
     def test_names_that_would_drive_the_terminal_are_shown_escaped(self):
         # The folder looked in is printed: a clearing of the screen in its
-        # name, a line feed, a byte that is no UTF-8 or a C1 control must
-        # show as text, and other scripts as they are.
+        # name, a line feed, a byte that is no UTF-8, a C1 control, a mark
+        # that reorders text or a line separator must show as text, and
+        # other scripts (and the neighbours U+2027, U+202F, U+2065) as they are.
         for name, printable in ((b"clear\x1b[2J\nme\xff", b"clear\\x1B[2J\\x0Ame\\xFF"),
                                 (b"csi\xc2\x9b2J", b"csi\\u009B2J"),
+                                ("rcs\u202eexe.txt\u202a\u2029".encode(),
+                                 b"rcs\\u202Eexe.txt\\u202A\\u2029"),
+                                ("\u2066iso\u2069\u2028\u2027\u202f\u2065".encode(),
+                                 b"\\u2066iso\\u2069\\u2028" + "\u2027\u202f\u2065".encode()),
                                 ("Игры ゲーム".encode(), "Игры ゲーム".encode())):
             with self.subTest(name=name):
                 folder = os.path.join(os.path.realpath(self.folder).encode(), name)
