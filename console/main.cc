@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/advice.hpp"
 #include "console/arguments.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -30,6 +31,7 @@ int main(int argc, char* argv[]) {
   if (choice == given::nothing) {
     game = target_name;
   }
+  remember_start(argc > 0 ? argv[0] : nullptr, choice == given::game ? game : "");
   start_console();
   if (choice == given::other_file) {
     return refuse_other_file(game);

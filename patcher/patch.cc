@@ -3,6 +3,7 @@
 // so a patched game never stands without its backup.
 #include <cstdlib>
 
+#include "console/advice.hpp"
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -71,7 +72,11 @@ std::string why_not_once(const folder_work& work, std::int64_t count, std::int64
   if (count > 1) {
     return fill(common::found_many, {{"target", work.target}, {"number", std::to_string(count)}});
   }
-  return about(patched == 1 ? common::patched_already : common::other_version, work);
+  if (patched == 1) {
+    return fill(common::patched_already,
+                {{"target", work.target}, {"backup", work.backup}, {"undo", undo_advice()}});
+  }
+  return about(common::other_version, work);
 }
 
 // The patched game file, rebuilt from the backup copy just written.
@@ -107,7 +112,8 @@ int apply_patch(const char* file_name) {
     // A player who started the program from a shortcut or another folder
     // learns where it looked.
     end_run(work, {fill(common::no_target, {{"target", work.target}}),
-                   fill(common::looked_in, {{"folder", full_folder_of(work.target)}})});
+                   fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
+                   point_at_game(false)});
     wait_for_enter();
     return 1;
   }

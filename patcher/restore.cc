@@ -2,6 +2,7 @@
 // patch put the patched file there, but only when the backup is this game
 // file's original. A backup left from another version of the game (after an
 // update or a reinstall) must not be put over the new one.
+#include "console/advice.hpp"
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -66,7 +67,7 @@ int restore_backup(const char* file_name) {
     // As for a patch: a player who started it elsewhere learns where it looked.
     end_stopped(work, {{about(common::no_backup, work),
                         fill(common::looked_in, {{"folder", full_folder_of(work.target)}}),
-                        common::nothing_changed_anywhere}});
+                        point_at_game(true), common::nothing_changed_anywhere}});
   }
   if (!take_the_folder(work, why)) {
     end_stopped(work, why);
