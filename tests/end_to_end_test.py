@@ -8,8 +8,9 @@ import subprocess
 
 from harness import (BACKUP, BANNER, CLOSING, EARLIER_BACKUP, FOUND, INSTALLED, LOOKING, MENU,
                      MENU_SCREEN, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET,
-                     ScratchFolderTest, at_gate, large_target, large_target_holds, looked_in, main, missing,
-                     patched, read, run, said, shown, wait_for_temporary_file)
+                     ROOT, ScratchFolderTest, at_gate, large_target, large_target_holds, looked_in, main,
+                     missing, patched, point_at_game, read, run, said, sentence, shown, typed,
+                     undo_advice, wait_for_temporary_file)
 import harness
 
 VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", read("CMakeLists.txt"))[1]
@@ -91,8 +92,17 @@ class StandardInputTest(ScratchFolderTest):
 
 class PatchTest(ScratchFolderTest):
     def test_missing_target(self):
-        self.assertEqual(run(self.folder), (0, shown(MENU_SCREEN + BANNER + missing(self.folder))))
+        status, out = run(self.folder)
+        self.assertEqual((status, out), (0, shown(MENU_SCREEN + BANNER + missing(self.folder))))
         self.assertEqual(self.contents(), {})
+        if not harness.WINDOWS:  # its last line's command, typed with the game's path, patches it
+            game = self.path("the game")
+            os.mkdir(game)
+            self.put(os.path.join(game, TARGET), self.original)
+            command = out.split(b"\n")[-2].split(b"press Enter: ", 1)[1] + b" " + typed(game).encode()
+            self.assertEqual(typed_into_shell(self.folder, command, b"c\n\n"), 0)
+            self.check_patched(folder=game)
+            shutil.rmtree(game)
 
         # Only a backup, as a run ended half way leaves it: the game is put
         # back from it, by the names it goes by, and then patched.
@@ -149,11 +159,43 @@ class PatchTest(ScratchFolderTest):
         self.assertEqual(run(self.folder)[0], 0)
         self.assertEqual(self.contents()[TARGET], original.replace(SEARCH, REPLACED))
 
-    def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
-        self.put(TARGET, self.original)
-        self.check_patched(run(self.folder)[0])
-        self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + at_gate("patched_already"))))
-        self.check_patched()
+    def test_a_second_run_stops_at_the_gate_and_its_advice_undoes_the_patch_as_typed(self):
+        game = os.path.join(self.folder, "the game", TARGET)
+        # Where the program is, where it is started, and the game's path given:
+        # beside the game, as players put it; in its own folder, given the game.
+        rows = [(self.path("game"), self.path("game"), None),
+                (self.path("my tools"), self.path("start"), game)]
+        for home, start, given in rows:
+            with self.subTest(given=given):
+                folder = os.path.dirname(given) if given else home
+                for made in (home, start, folder):
+                    os.makedirs(made, exist_ok=True)
+                program = shutil.copy(harness.COMMAND[-1], home)
+                if home == start and not harness.WINDOWS:  # as a player types it
+                    program = "./" + os.path.basename(program)
+                self.put(os.path.join(folder, TARGET), self.original)
+                command = harness.COMMAND[:-1] + [program] + ([as_given(given)] if given else [])
+                self.assertEqual(run(start, command=command)[0], 0)
+                self.assertEqual(self.game_files(folder), {TARGET: patched(self.original),
+                                                           BACKUP: self.original})
+                named = as_given(given) if given else TARGET
+                advice = undo_advice(start, os.path.join(home, program), named if given else None)
+                if harness.WINDOWS and not given:  # the undo's script beside it, to double-click
+                    script = shutil.copy(os.path.join(ROOT, "packaging", "undo-camera-patch.cmd"), home)
+                    advice = sentence("undo_by_double_click", file=as_given(script))
+                status, out = run(start, command=command)
+                self.assertEqual((status, out), (1, shown(
+                    PATCH_SCREEN.replace(b'"' + TARGET.encode(), b'"' + named.encode()) +
+                    at_gate("patched_already", target=named, backup=named + ".bku", undo=advice))))
+                line = out.split(b"\n")[-2].rstrip(b"\r")
+                typed_line = (b'"' + line.split(b'"')[-2] + b'"' if line.endswith(b"patch.")
+                              else line.split(b"undo the patch: ", 1)[1])
+                self.assertEqual(typed_into_shell(start, typed_line), 0)
+                self.assertEqual(self.game_files(folder), {TARGET: self.original,
+                                                           BACKUP: self.original})
+
+    def game_files(self, folder):
+        return {name: data for name, data in self.contents(folder).items() if "VELORAC" in name}
 
     def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
         original = self.original
@@ -193,6 +235,19 @@ class PatchTest(ScratchFolderTest):
                 if os.path.exists(self.path(BACKUP)):
                     os.remove(self.path(BACKUP))
                 self.check_patched(run(self.folder)[0], original)
+
+
+def typed_into_shell(folder, line, reply=b"\n"):
+    """Runs `line` as a player types it into a shell in `folder` (a batch
+    file's line for wine's cmd); returns the exit status."""
+    if harness.WINDOWS:
+        with open(os.path.join(folder, "typed.cmd"), "wb") as script:
+            script.write(b"@" + line + b"\r\n")
+        command = ["wine", "cmd", "/c", "typed.cmd"]
+    else:
+        command = ["sh", "-c", line]
+    return subprocess.run(command, cwd=folder, input=reply, stdout=subprocess.DEVNULL,
+                          env=harness.environment(), timeout=120).returncode
 
 
 def as_given(path):
@@ -258,7 +313,8 @@ class UndoTest(ScratchFolderTest):
                 ({TARGET: patched(original)}, 1,
                  restoring + said("no_backup") + said("nothing_changed") + PAUSE, None),
                 ({}, 1, b"  \n" + said("no_backup") + looked_in(self.folder) +
-                 said("nothing_changed_anywhere") + PAUSE, None)]
+                 point_at_game(self.folder, undoing=True) + said("nothing_changed_anywhere") +
+                 PAUSE, None)]
         for before, status, told, after in rows:
             with self.subTest(before=sorted(before), status=status):
                 for name in os.listdir(self.folder):
