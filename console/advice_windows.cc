@@ -61,7 +61,7 @@ std::string program() {
 std::string script_beside(const std::string& program) {
   const std::string script = beside(program, undo_script);
   std::wstring wide;
-  if (script == program || !to_wide(script, wide)) {
+  if (!to_wide(script, wide)) {
     return "";
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
