@@ -33,27 +33,16 @@ std::string quoted(const std::string& word) {
 }
 
 // The program's own full path, whatever it was started by; its bare name
-// when Windows will not say.
+// when Windows will not say. Room for the longest path there is: one that
+// does not fit comes back cut short, and unended on XP.
 std::string program() {
-  std::wstring path(MAX_PATH, L'\0');
-  // The length comes back as the whole buffer, unended on XP, when the
-  // path did not fit: try again with more room, up to the longest path.
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) {
-      return "camera-patch.exe";
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    if (path.size() >= 32768) {
-      return "camera-patch.exe";
-    }
-    path.resize(path.size() * 2);
-  }
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
   std::string utf8;
-  return to_utf8(path, utf8) ? utf8 : "camera-patch.exe";
+  if (length == 0 || length >= path.size() || !to_utf8(path.substr(0, length), utf8)) {
+    return "camera-patch.exe";
+  }
+  return utf8;
 }
 
 // The undo's script beside the program, by its full path; empty when it is

@@ -175,28 +175,25 @@ def missing(folder):
 
 def typed(word):
     """`word` quoted as the program quotes it for its console's shell."""
-    if WINDOWS:
-        return f'"{word}"' if re.search(r"[ \t&()\[\]{}^=;!'+,`~%<>|]|^$", word) else word
-    return word if re.fullmatch(r"[\w@%+=:,./-]+", word, re.A) else \
-        "'" + word.replace("'", "'\\''") + "'"
+    if not re.search(r"[ &()\[\]{}^=;!'+,`~%]|^$" if WINDOWS else r"[^\w@%+=:,./-]|^$", word, re.A):
+        return word
+    return f'"{word}"' if WINDOWS else "'" + word.replace("'", "'\\''") + "'"
 
 
 def program_typed(folder, program=None):
-    """The program (at `program`, else the one tested), as advice names it to
-    a player in `folder`: by its full path, or ./name in its own folder."""
-    program = os.path.abspath(program or COMMAND[-1])
+    """The program (else the one tested) as advice names it in `folder`:
+    by its full path, or as ./name in its own folder."""
+    program = os.path.realpath(program or COMMAND[-1])
     if WINDOWS:
         return typed("Z:" + program.replace("/", "\\"))
-    where, name = os.path.split(os.path.realpath(os.path.dirname(program)) + "/" +
-                                os.path.basename(program))
-    return "./" + typed(name) if folder and where == os.path.realpath(folder) else \
-        typed(os.path.join(where, name))
+    here = folder and os.path.dirname(program) == os.path.realpath(folder)
+    return "./" + os.path.basename(program) if here else typed(program)
 
 
 def undo_advice(folder, program=None, game=None):
-    """The {undo} of a second run: a command to type when no undo script is beside the program."""
-    return sentence("undo_by_typing", command=program_typed(folder, program) + " --restore" +
-                    (" " + typed(game) if game else ""))
+    """The {undo} of a second run where no undo script is beside the program."""
+    return sentence("undo_by_typing", command=" ".join(
+        [program_typed(folder, program), "--restore"] + ([typed(game)] if game else [])))
 
 
 def point_at_game(folder, undoing=False):
