@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/advice.hpp"
 #include "console/arguments.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -26,6 +27,7 @@ int main(int argc, char* argv[]) {
   std::string game = target_name;
   const given choice =
       game_from_argument(arguments.size() > path_at ? arguments[path_at] : "", game);
+  remember_start(argc > 0 ? argv[0] : nullptr, choice == given::game ? game : "");
   start_console();
   if (choice == given::other_file || choice == given::nowhere) {
     return refuse_argument(game, choice);

@@ -5,7 +5,8 @@
 // in as the line is written: {target} the game's file, {backup} its backup,
 // {file} and {folder} a file or folder named in full, {reason} the system's
 // own words, {action} one of the words of `tried`, {names} a list of quoted
-// names, {number} a number. Lines go out after "  [i] ", each on its own.
+// names, {number} a number, {undo} and {command} the advice of
+// console/advice.hpp. Lines go out after "  [i] ", each on its own.
 #pragma once
 
 #include <initializer_list>
@@ -30,8 +31,8 @@ inline constexpr char closing[] = "Press <ENTER> to exit. Drive safely!";
 
 // After the two lines of a failed count, why it failed.
 inline constexpr char patched_already[] =
-    "Stand down: \"{target}\" is patched already, so there is nothing left to do; to undo the "
-    "patch, when \"{backup}\" is its original, run camera-patch --restore.";
+    "Stand down: \"{target}\" is patched already, so there is nothing left to do. When "
+    "\"{backup}\" is its original, {undo}";
 inline constexpr char other_version[] =
     "Stand down: this \"{target}\" is a version the patch does not fit: the bytes the patch "
     "changes are not in it.";
@@ -147,6 +148,14 @@ inline constexpr char link_replaced[] =
     "\"{target}\" was a link to \"{file}\"; it is now a file of its own, and \"{file}\" is "
     "as it was.";
 
+// Advice, worded as this run was started (console/advice.hpp): {undo} in
+// patched_already, and the line after a game that was not found. {command}
+// is the program as typed to start it, with what it is to be given.
+inline constexpr char undo_by_typing[] = "type this to undo the patch: {command}";
+inline constexpr char point_by_typing[] =
+    "To point the program at the game, type this and a space, then drag the game's VELORAC.EXE "
+    "into this window, which types its path, and press Enter: {command}";
+
 // On the error output, alone, when --help or --version cannot be answered.
 inline constexpr char answer_not_written[] = "camera-patch: could not write the answer: {reason}";
 
@@ -200,6 +209,12 @@ inline constexpr char untick_read_only[] =
     "Right-click \"{file}\", choose Properties and untick Read-only.";
 inline constexpr char not_utf8[] = "the name is not valid UTF-8";
 inline constexpr char disk_took_nothing[] = "the disk took none of the data";
+// Advice for players who start the program from Explorer: {undo} in
+// patched_already, and the line after a game that was not found.
+inline constexpr char undo_by_double_click[] = "double-click \"{file}\" to undo the patch.";
+inline constexpr char undo_by_dragging[] = "drag \"{target}\" onto \"{file}\" to undo the patch.";
+inline constexpr char point_by_dragging[] =
+    "To point the program at the game, drag the game's VELORAC.EXE onto \"{file}\".";
 // When Windows has no words for its error.
 inline constexpr char system_error[] = "system error {number}";
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "console/advice.hpp"
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
@@ -351,10 +352,12 @@ opened open_the_folder(folder_work& work, stop& why) {
     // A player who started the program from a shortcut or another folder
     // learns where it looked.
     const std::string looked = fill(common::looked_in, {{"folder", full_folder_of(work.target)}});
-    why.lines = work.which == procedure::patch
-                    ? std::vector<std::string>{about(common::no_target, work), looked}
-                    : std::vector<std::string>{about(common::no_backup, work), looked,
-                                               common::nothing_changed_anywhere};
+    const bool undo = work.which == procedure::undo;
+    why.lines = {about(undo ? common::no_backup : common::no_target, work), looked,
+                 point_at_game(undo)};
+    if (undo) {
+      why.lines.push_back(common::nothing_changed_anywhere);
+    }
     return opened::nothing_there;
   }
   if (!lock_the_folder(work, why)) {
@@ -423,8 +426,10 @@ stop refused(const folder_work& work, refusal why) {
       game.search_count > 1
           ? fill(common::found_many,
                  {{"target", work.target}, {"number", std::to_string(game.search_count)}})
-          : about(game.contents == holds::patched ? common::patched_already : common::other_version,
-                  work)};
+      : game.contents == holds::patched
+          ? fill(common::patched_already,
+                 {{"target", work.target}, {"backup", work.backup}, {"undo", undo_advice()}})
+          : about(common::other_version, work)};
   return gate;
 }
 

@@ -19,6 +19,8 @@ if ((${#missing[@]} > 0)); then
   fi
   bash "$root/scripts/install-deps.sh" --demo
 fi
+# The build takes half a minute or so, with nothing on the screen meanwhile.
+echo "Building camera-patch in build-demo/ ..."
 cmake -S "$root" -B "$root/build-demo" -DCMAKE_BUILD_TYPE=Release -DCAMERA_PATCH_TESTS=OFF >/dev/null
 cmake --build "$root/build-demo" --target camera-patch make_target -j "$(nproc)" >/dev/null
 

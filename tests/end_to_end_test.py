@@ -8,8 +8,9 @@ import subprocess
 
 from harness import (BACKUP, BANNER, CLOSING, EARLIER_BACKUP, FOUND, INSTALLED, LOOKING, MENU,
                      MENU_SCREEN, PATCH_SCREEN, PAUSE, SEARCH, REPLACED, TARGET,
-                     ScratchFolderTest, at_gate, large_target, large_target_holds, looked_in, main, missing,
-                     patched, read, run, said, shown, wait_for_temporary_file)
+                     ROOT, ScratchFolderTest, at_gate, large_target, large_target_holds, looked_in, main,
+                     missing, patched, point_at_game, read, run, said, sentence, shown, undo_advice,
+                     wait_for_temporary_file)
 import harness
 
 VERSION = re.search(r"project\(camera-patch VERSION ([0-9.]+)", read("CMakeLists.txt"))[1]
@@ -147,11 +148,34 @@ class PatchTest(ScratchFolderTest):
         self.assertEqual(run(self.folder)[0], 0)
         self.assertEqual(self.contents()[TARGET], original.replace(SEARCH, REPLACED))
 
-    def test_a_second_run_stops_at_the_gate_and_keeps_the_backup(self):
-        self.put(TARGET, self.original)
-        self.check_patched(run(self.folder)[0])
-        self.assertEqual(run(self.folder), (1, shown(PATCH_SCREEN + at_gate("patched_already"))))
-        self.check_patched()
+    def test_a_second_run_stops_at_the_gate_and_its_advice_undoes_the_patch_as_typed(self):
+        # The program beside the game, as players put it; in its own folder, given the game.
+        for home, start, given in (("game", "game", None), ("my tools", "start", "the game")):
+            with self.subTest(given=given):
+                home, start = self.path(home), self.path(start)
+                folder = self.path(given or home)
+                game = lambda: {name: self.contents(folder)[name] for name in (TARGET, BACKUP)}
+                for made in (home, start, folder):
+                    os.makedirs(made, exist_ok=True)
+                self.put(os.path.join(folder, TARGET), self.original)
+                program = shutil.copy(harness.COMMAND[-1], home)
+                named = as_given(os.path.join(folder, TARGET)) if given else TARGET
+                advice = undo_advice(start, program, given and named)
+                if harness.WINDOWS and not given:  # the undo's script beside it, to double-click
+                    advice = sentence("undo_by_double_click", file=as_given(
+                        shutil.copy(os.path.join(ROOT, "packaging", "undo-camera-patch.cmd"), home)))
+                elif not given:  # as a player types it
+                    program = "./" + os.path.basename(program)
+                command = harness.COMMAND[:-1] + [program] + [named] * bool(given)
+                self.assertEqual(run(start, command=command)[0], 0)
+                status, out = run(start, command=command)
+                self.assertEqual((status, out), (1, shown(
+                    PATCH_SCREEN.replace(b'"' + TARGET.encode(), b'"' + named.encode()) +
+                    at_gate("patched_already", target=named, backup=named + ".bku", undo=advice))))
+                self.assertEqual(game(), {TARGET: patched(self.original), BACKUP: self.original})
+                printed = re.search(rb'double-click ("[^"]*")|undo the patch: (.*?)\r?\n', out)
+                typed_into_shell(start, printed[1] or printed[2])
+                self.assertEqual(game(), {TARGET: self.original, BACKUP: self.original})
 
     def test_a_name_in_other_letter_case_stands_in_when_it_is_the_only_one(self):
         original = self.original
@@ -195,6 +219,16 @@ class PatchTest(ScratchFolderTest):
                 undo = run(self.folder, b"\n", command=harness.COMMAND + ["--restore"])
                 self.assertEqual((undo[0], self.contents()),
                                  (0, {TARGET: original, BACKUP: original}))
+
+
+def typed_into_shell(folder, line):
+    """Runs `line` as a player types it into a shell in `folder` (wine's cmd reads a batch file)."""
+    if harness.WINDOWS:
+        with open(os.path.join(folder, "typed.cmd"), "wb") as script:
+            script.write(b"@" + line + b"\r\n")
+    subprocess.run(["wine", "cmd", "/c", "typed.cmd"] if harness.WINDOWS else ["sh", "-c", line],
+                   cwd=folder, input=b"\n", stdout=subprocess.DEVNULL, env=harness.environment(),
+                   timeout=120)
 
 
 def as_given(path):
@@ -268,7 +302,8 @@ class UndoTest(ScratchFolderTest):
                 ({TARGET: patched(original)}, 1,
                  restoring + said("no_backup") + said("nothing_changed") + PAUSE, None),
                 ({}, 1, b"  \n" + said("no_backup") + looked_in(self.folder) +
-                 said("nothing_changed_anywhere") + PAUSE, None)]
+                 point_at_game(self.folder, undoing=True) + said("nothing_changed_anywhere") +
+                 PAUSE, None)]
         for before, status, told, after in rows:
             with self.subTest(before=sorted(before), status=status):
                 for name in os.listdir(self.folder):

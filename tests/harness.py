@@ -106,8 +106,11 @@ assert len(MESSAGES) == len(list(texts(read("patcher", "messages.hpp")))), "a na
 
 
 def sentence(name, **names):
-    """The program's sentence `name`, with the game's names and `names` filled in."""
+    """The program's sentence `name`, with the game's names and `names` filled in;
+    the undo as advised to a program started from elsewhere, as the tests start it."""
     names = {"target": TARGET, "backup": BACKUP, **names}
+    if "{undo}" in MESSAGES[name] and "undo" not in names:
+        names["undo"] = undo_advice(None)
     return re.sub(r"\{(\w+)\}", lambda m: names.get(m[1], m[0]), MESSAGES[name])
 
 
@@ -167,7 +170,37 @@ def looked_in(folder):
 
 def missing(folder):
     """What a run in `folder`, where there is no game, says."""
-    return b"  \n" + NO_TARGET + looked_in(folder) + PAUSE
+    return b"  \n" + NO_TARGET + looked_in(folder) + point_at_game(folder) + PAUSE
+
+
+def typed(word):
+    """`word` quoted as the program quotes it for its console's shell."""
+    if not re.search(r"[ &()\[\]{}^=;!'+,`~%]|^$" if WINDOWS else r"[^\w@%+=:,./-]|^$", word, re.A):
+        return word
+    return f'"{word}"' if WINDOWS else "'" + word.replace("'", "'\\''") + "'"
+
+
+def program_typed(folder, program=None):
+    """The program (else the one tested) as advice names it in `folder`:
+    by its full path, or as ./name in its own folder."""
+    program = os.path.realpath(program or COMMAND[-1])
+    if WINDOWS:
+        return typed("Z:" + program.replace("/", "\\"))
+    here = folder and os.path.dirname(program) == os.path.realpath(folder)
+    return "./" + os.path.basename(program) if here else typed(program)
+
+
+def undo_advice(folder, program=None, game=None):
+    """The {undo} of a second run where no undo script is beside the program."""
+    return sentence("undo_by_typing", command=" ".join(
+        [program_typed(folder, program), "--restore"] + ([typed(game)] if game else [])))
+
+
+def point_at_game(folder, undoing=False):
+    """The line after a game not found in `folder`, the program started as the tests start it."""
+    if WINDOWS and not undoing:
+        return said("point_by_dragging", file=program_typed(folder).strip('"'))
+    return said("point_by_typing", command=program_typed(folder) + " --restore" * undoing)
 
 
 def shown(text):

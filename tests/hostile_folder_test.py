@@ -11,7 +11,8 @@ from functools import partial
 
 import harness
 from harness import (BACKUP, BANNER, CLOSING, FOUND, INSTALLED, LOOKING, MENU_SCREEN, NO_TARGET,
-                     PAUSE, TARGET, ScratchFolderTest, main, patched, run, said, shown, strace)
+                     PAUSE, TARGET, ScratchFolderTest, main, patched, point_at_game, run, said,
+                     shown, strace)
 
 
 class PlantedLinkTest(ScratchFolderTest):
@@ -111,7 +112,8 @@ class OddTargetTest(ScratchFolderTest):
             with self.subTest(name=name):
                 folder = os.path.join(os.path.realpath(self.folder).encode(), name)
                 os.mkdir(folder)
-                told = shown(b"  \n" + NO_TARGET + said("looked_in", folder="\0") + PAUSE)
+                told = shown(b"  \n" + NO_TARGET + said("looked_in", folder="\0") +
+                             point_at_game(None) + PAUSE)
                 self.assertEqual(run(folder), (0, shown(MENU_SCREEN + BANNER) + told.replace(
                     b"\0", folder[:-len(name)] + printable)))
 

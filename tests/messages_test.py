@@ -1,9 +1,11 @@
 """Every message the program can print is explained where its player looks:
 each text of patcher/messages.hpp, with the names filled in as the player
-sees them, is found in the manual page and the Linux players' note (Linux)
-or the players' note (Windows), with white space folded, as all wrap their
-lines. And the developers' documents hold together: every relative link in
-them leads to a file that is there, and to a heading in it."""
+sees them, is found in the manual page (Linux) or the catalogue of messages
+beside the program (Windows), with white space folded, as both wrap their
+lines. The players' notes stay short enough to read, the steps first. And
+the developers' documents hold together: every relative link in them leads
+to a file that is there, and to a heading in it, and every test they name
+runs alone with the command they give."""
 import glob
 import os
 import re
@@ -15,8 +17,8 @@ from harness import BACKUP, ROOT, TARGET, read, texts
 # Which documents explain each section of the header. The others hold no
 # messages of their own: the words that fill {action}, texts never shown,
 # and the --help answer, which is itself the explanation.
-EXPLAINED_IN = {"common": ("manual page", "players' note", "Linux players' note"),
-                "posix": ("manual page", "Linux players' note"), "windows": ("players' note",)}
+EXPLAINED_IN = {"common": ("manual page", "catalogue"), "posix": ("manual page",),
+                "windows": ("catalogue",)}
 NOT_MESSAGES = {"tried", "unshown", "answers"}
 
 # The names the player sees; what the system supplies, the documents give
@@ -66,11 +68,12 @@ def manual_text(roff):
 
 class MessagesTest(unittest.TestCase):
     def test_every_message_is_explained_in_the_document_for_its_system(self):
-        note = read("packaging", "README-players.txt")
-        self.assertNotIn("\n", note.replace("\r\n", ""), "the players' note keeps CR LF")
+        catalogue = read("packaging", "camera-patch-messages.txt")
+        for name, text in (("catalogue", catalogue),
+                           ("players' note", read("packaging", "README-players.txt"))):
+            self.assertNotIn("\n", text.replace("\r\n", ""), f"the {name} keeps CR LF")
         documents = {"manual page": folded(manual_text(read("packaging", "camera-patch.6.in"))),
-                     "players' note": folded(note),
-                     "Linux players' note": folded(read("packaging", "README-linux-players.txt"))}
+                     "catalogue": folded(catalogue)}
 
         found = list(texts(read("patcher", "messages.hpp")))
         sections = {section for section, _, _ in found}
@@ -81,6 +84,36 @@ class MessagesTest(unittest.TestCase):
                        if folded(as_player_reads(text)) not in documents[document]]
         if unexplained:
             self.fail("\n" + "\n".join(unexplained))
+
+    def test_the_players_notes_are_short_with_the_steps_first(self):
+        for note in ("README-players.txt", "README-linux-players.txt"):
+            with self.subTest(note):
+                lines = read("packaging", note).splitlines()
+                self.assertLessEqual(len(lines), 120)
+                # A heading is underlined with dashes; the undo follows the steps.
+                headings = [(at, line) for at, line in enumerate(lines[:-1], 1)
+                            if re.fullmatch(r"-+", lines[at]) and len(lines[at]) == len(line)]
+                self.assertEqual([line for _, line in headings[:2]],
+                                 ["To patch", "To undo the patch"])
+                self.assertLessEqual(headings[1][0], 20, "the steps end past line 20")
+
+    def test_every_test_the_documents_name_runs_alone_with_their_command(self):
+        # The names ctest knows, from where tests are added (also in a
+        # foreach's list); each gtest case is a test of its own, Suite.Case.
+        cmake = "".join(read(f) for f in ("CMakeLists.txt", "tests/CMakeLists.txt",
+                                          "tests/windows.cmake"))
+        names = re.findall(r"add_test\(NAME (\w+)", cmake) + " ".join(re.findall(
+            r"foreach\(\w+ ([^)]*)\)\s*add_test\(NAME \$", cmake)).split() + [
+            ".".join(case) for source in glob.glob("*/*_test.cc", root_dir=ROOT)
+            for case in re.findall(r"TEST\((\w+), (\w+)\)", read(source))]
+        # What -R is given, and the names that lists of tests lead with.
+        lost = [f"{document}: -R {name}" for document in ("README.md", "docs/testing.md")
+                for text in [read(document)]
+                for name in set(re.findall(r"-R (\w+)", text)) - {"NAME"} | {
+                    name for listed in re.findall(r"^- ((?:`\w+`(?:, )?)+)(?::| \()", text, re.M)
+                    for name in re.findall(r"\w+", listed)}
+                if not any(re.search(name, test) for test in names)]
+        self.assertEqual(lost, [])
 
     def test_every_relative_link_in_the_documents_resolves(self):
         def anchors(path):
