@@ -5,7 +5,6 @@
 #include "console/interruptions.hpp"
 #include "console/screens.hpp"
 #include "console/terminal.hpp"
-#include "patcher/file_names.hpp"
 #include "patcher/messages.hpp"
 #include "patcher/run.hpp"
 

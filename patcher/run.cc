@@ -494,6 +494,38 @@ const placing_words& words_of(const folder_work& work) {
   return work.which == procedure::patch ? patch_words : undo_words;
 }
 
+// Renames the copy in `work.new_target` over the game's file, which hands
+// on what the system keeps of it, and records what that left. On Windows
+// the replace can fail half way and take the game's file away: the copy is
+// whole and synced, so a plain rename finishes the job; failing that, the
+// game comes back from the backup, which is on disk already.
+bool put_in_place(folder_work& work, io_error& error) {
+  std::string left_behind;
+  const replace_result result =
+      replace_keeping_identity(work.new_target, work.target, left_behind, error);
+  if (!left_behind.empty()) {
+    work.notes.push_back(
+        fill(windows::old_file_left, {{"target", work.target}, {"file", left_behind}}));
+  }
+  if (result == replace_result::replaced) {
+    work.new_target.clear();
+    work.done.game_replaced = true;
+    return true;
+  }
+  if (result == replace_result::unchanged) {
+    return false;
+  }
+  io_error later;
+  if (rename_over(work.new_target, work.target, later)) {
+    work.new_target.clear();
+    work.done.game_replaced = true;
+    return true;
+  }
+  remove_temporary(work, work.new_target);
+  work.done.game_gone = !put_back_game(work, later) && !work.done.game_put_back;
+  return false;
+}
+
 }  // namespace
 
 bool ready_to_place(folder_work& work, bool backup_too, stop& why) {
@@ -558,33 +590,6 @@ bool check_replaceable_files(const folder_work& work, bool backup_too, stop& why
     return false;
   }
   return true;
-}
-
-bool put_in_place(folder_work& work, io_error& error) {
-  std::string left_behind;
-  const replace_result result =
-      replace_keeping_identity(work.new_target, work.target, left_behind, error);
-  if (!left_behind.empty()) {
-    work.notes.push_back(
-        fill(windows::old_file_left, {{"target", work.target}, {"file", left_behind}}));
-  }
-  if (result == replace_result::replaced) {
-    work.new_target.clear();
-    work.done.game_replaced = true;
-    return true;
-  }
-  if (result == replace_result::unchanged) {
-    return false;
-  }
-  io_error later;
-  if (rename_over(work.new_target, work.target, later)) {
-    work.new_target.clear();
-    work.done.game_replaced = true;
-    return true;
-  }
-  remove_temporary(work, work.new_target);
-  work.done.game_gone = !put_back_game(work, later) && !work.done.game_put_back;
-  return false;
 }
 
 given game_from_argument(const std::string& argument, std::string& game) {

@@ -111,7 +111,8 @@ bool create_temporary_beside(const std::string& final_name, open_file& file, io_
 
 // A byte-exact copy of `from`, with its times, complete and synced under a
 // temporary name beside `final_name`, which `copy` is set to. The copy is
-// left open in `work.writing`, at its end, for keep_reading_copy.
+// left open in `work.writing`: the patch reads it again from there, as a
+// copy given a mode that denies its owner reading could not be reopened.
 bool write_exact_copy(folder_work& work, const std::string& from, const std::string& final_name,
                       std::string& copy, io_error& error);
 
@@ -129,13 +130,6 @@ bool ready_to_place(folder_work& work, bool backup_too, stop& why);
 // for a patch that then fails. The undo, and a patch that keeps the
 // backup, replace the game's file alone.
 bool check_replaceable_files(const folder_work& work, bool backup_too, stop& why);
-
-// Renames the copy in `work.new_target` over the game's file, which hands
-// on what the system keeps of it, and records what that left. On Windows
-// the replace can fail half way and take the game's file away: the copy is
-// whole and synced, so a plain rename finishes the job; failing that, the
-// game comes back from the backup, which is on disk already.
-bool put_in_place(folder_work& work, io_error& error);
 
 // Puts the new game in place and syncs it there; a link it replaced is
 // told of at the end.
