@@ -13,7 +13,6 @@ the test is skipped, visibly.
     power_cut_test.py STATIC_PROGRAM LOG_REPLAY"""
 import base64
 import hashlib
-import lzma
 import os
 import re
 import shutil
@@ -22,6 +21,7 @@ import sys
 import tempfile
 import unittest
 
+import guest
 import harness
 from harness import BACKUP, EARLIER_BACKUP as EARLIER, ROOT, TARGET, image, patched
 from promise import broken_promises
@@ -76,33 +76,24 @@ class PowerCutTest(unittest.TestCase):
     def setUp(self):
         if os.geteuid() != 0:
             self.skipTest("making the file systems and the guest's devices needs root")
-        tools = ["qemu-system-x86_64", "busybox", "dmsetup", "modprobe", "ldd", "ntfs-3g",
-                 "mount.exfat-fuse"]
-        tools += [make[0] for _, make, _ in FILE_SYSTEMS.values()]
-        missing = [tool for tool in tools if shutil.which(tool) is None]
-        if missing:
-            self.skipTest(f"not installed: {', '.join(missing)} (scripts/install-deps.sh)")
-        kernel = subprocess.run(["bash", os.path.join(ROOT, "scripts/guest-kernel.sh"), "--where"],
-                                capture_output=True, text=True)
-        self.kernel = kernel.stdout.strip()
-        if kernel.returncode != 0 or not os.path.isdir(os.path.join(self.kernel, "lib/modules")):
-            self.skipTest("Debian's 6.12 kernel is not unpacked: scripts/install-deps.sh "
-                          "fetches it (scripts/guest-kernel.sh)")
+        tools = ["dmsetup", "ldd", "ntfs-3g", "mount.exfat-fuse"]
+        why = guest.missing(tools + [make[0] for _, make, _ in FILE_SYSTEMS.values()])
+        if why:
+            self.skipTest(why)
+        self.kernel, self.version = guest.kernel()
         self.place = tempfile.mkdtemp(prefix="camera-patch-power-cut-")
         self.addCleanup(shutil.rmtree, self.place, ignore_errors=True)
         self.original = image()
 
     def initramfs(self):
-        """The guest's root: busybox, the modules, dmsetup, the program, the
-        replayer and the script, with the files to patch."""
+        """The guest's own files: dmsetup, the FUSE drivers, the program and
+        the replayer, with the files to patch (guest.initramfs adds busybox,
+        the modules and the script)."""
         root = os.path.join(self.place, "root")
-        for folder in ("bin", "modules", "lib64", "etc"):
+        for folder in ("bin", "lib64", "etc"):
             os.makedirs(os.path.join(root, folder))
         # ntfs-3g notes its mounts there.
         os.symlink("/proc/mounts", os.path.join(root, "etc/mtab"))
-        shutil.copy(shutil.which("busybox"), os.path.join(root, "bin"))
-        shutil.copy(os.path.join(ROOT, "tests/power_cut_guest.sh"), os.path.join(root, "init"))
-        os.chmod(os.path.join(root, "init"), 0o755)
         shutil.copy(harness.COMMAND[0], os.path.join(root, "camera-patch"))
         shutil.copy(REPLAYER, os.path.join(root, "bin/log_replay"))
         for program in map(shutil.which, ("dmsetup", "ntfs-3g", "mount.exfat-fuse")):
@@ -110,26 +101,11 @@ class PowerCutTest(unittest.TestCase):
             for library in libraries(program):
                 os.makedirs(root + os.path.dirname(library), exist_ok=True)
                 shutil.copy(library, root + library)
-        version = os.listdir(os.path.join(self.kernel, "lib/modules"))[0]
-        order = []
-        for module in MODULES:
-            shown = subprocess.run(["modprobe", "-d", self.kernel, "-S", version,
-                                    "--show-depends", module], capture_output=True, text=True,
-                                   check=True).stdout
-            for path in re.findall(r"^insmod (\S+)", shown, re.M):
-                name = os.path.basename(path).removesuffix(".xz")
-                if name not in order:
-                    order.append(name)
-                    with open(path, "rb") as f, \
-                            open(os.path.join(root, "modules", name), "wb") as out:
-                        out.write(lzma.decompress(f.read()) if path.endswith(".xz") else f.read())
-        with open(os.path.join(root, "modules/order"), "w") as f:
-            f.write("\n".join(order) + "\n")
         for name, data in (("original", self.original), ("earlier", EARLIER)):
             with open(os.path.join(root, name), "wb") as f:
                 f.write(data)
             os.utime(os.path.join(root, name), (harness.LONG_AGO, harness.LONG_AGO))
-        return root, os.path.join(self.kernel, "boot", f"vmlinuz-{version}")
+        return root
 
     def disks(self, root):
         """The file systems made side by side on one disk, a fresh copy of it,
@@ -162,19 +138,14 @@ class PowerCutTest(unittest.TestCase):
         return disks
 
     def run_guest(self):
-        root, kernel = self.initramfs()
+        root = self.initramfs()
         disks = self.disks(root)
         initramfs = os.path.join(self.place, "initramfs")
-        names = subprocess.run("find . -mindepth 1", shell=True, cwd=root, capture_output=True,
-                               check=True).stdout
-        with open(initramfs, "wb") as out:
-            subprocess.run(["busybox", "cpio", "-o", "-H", "newc"], cwd=root, input=names,
-                           stdout=out, stderr=subprocess.DEVNULL, check=True)
+        kernel = guest.initramfs(root, self.kernel, self.version, MODULES,
+                                 os.path.join(ROOT, "tests/power_cut_guest.sh"), initramfs)
         console, results = (os.path.join(self.place, name) for name in ("console", "results"))
-        command = ["qemu-system-x86_64", "-accel", "tcg", "-m", "1024", "-smp", "1", "-nodefaults",
-                   "-display", "none", "-no-reboot", "-kernel", kernel, "-initrd", initramfs,
-                   "-append", "console=ttyS0 rdinit=/init loglevel=4 panic=-1",
-                   "-serial", f"file:{console}", "-serial", f"file:{results}"]
+        command = guest.qemu(kernel, initramfs, console, memory_mib=1024, cpus=1)
+        command += ["-serial", f"file:{results}"]
         for disk in disks:
             command += ["-drive", f"file={disk},format=raw,if=virtio,cache=unsafe"]
         try:
