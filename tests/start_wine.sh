@@ -3,7 +3,7 @@
 # last program, and makes the prefix on first use. Its output goes to a log:
 # on the test's pipe the server and its services would hold the pipe open.
 # Where the machine runs no 32-bit program, it says so in NOTE, for the tests
-# to be skipped by.
+# to run in a guest that can (tests/wine32_guest.py).
 #
 #   start_wine.sh LOG NOTE
 log="$1"

@@ -39,25 +39,44 @@ set(headless DISPLAY=unset: WAYLAND_DISPLAY=unset:)
 # which takes wine a while.
 # Some machines' kernels let no 32-bit code run, and then wine starts no
 # 32-bit program at all, not even its own. wine_start finds that out with one
-# of wine's own programs and leaves a note; the tests that run ours are then
-# skipped, visibly, with the note as the reason, and never passed.
+# of wine's own programs and leaves a note; the tests that run ours then run
+# in a guest (below).
 set(no_32_bit_note ${CMAKE_CURRENT_BINARY_DIR}/wine-runs-no-32-bit-program.txt)
 add_test(NAME wine_start
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/start_wine.sh ${CMAKE_CURRENT_BINARY_DIR}/wine-start.log
           ${no_32_bit_note})
-set(unless_noted sh ${CMAKE_CURRENT_SOURCE_DIR}/unless_noted.sh ${no_32_bit_note})
 add_test(NAME wine_stop COMMAND ${WINESERVER} -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
+# Where the note is left, the suites run in one QEMU guest whose kernel runs
+# 32-bit code, started by wine32_guest; each suite then reports its run
+# there. Only where no guest can start either are they skipped.
+set(guest_results ${CMAKE_CURRENT_BINARY_DIR}/wine32-guest)
+set(guest_suites end_to_end windows fault_matrix)
+if(windows_machine STREQUAL i386)
+  add_test(NAME wine32_guest
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine32_guest.py ${no_32_bit_note}
+            ${guest_results} ${PROJECT_BINARY_DIR} ${guest_suites})
+  # It also reads the prefix wine_start made.
+  set_tests_properties(wine32_guest PROPERTIES FIXTURES_REQUIRED wine
+    FIXTURES_SETUP wine32_guest TIMEOUT 1600 SKIP_RETURN_CODE 77
+    ENVIRONMENT "${wine_environment}")
+endif()
+function(add_wine_suite name)
+  add_test(NAME ${name}
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/unless_noted.sh ${no_32_bit_note} ${guest_results}
+            ${name} ${Python3_EXECUTABLE} ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "wine;wine32_guest"
+    SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "${headless}")
+endfunction()
+
 foreach(test_name end_to_end windows)
-  add_test(NAME ${test_name}
-    COMMAND ${unless_noted} ${Python3_EXECUTABLE}
-            ${CMAKE_CURRENT_SOURCE_DIR}/${test_name}_test.py --windows $<TARGET_FILE:camera-patch>)
-  set_tests_properties(${test_name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
-    SKIP_RETURN_CODE 77)
+  add_wine_suite(${test_name} ${CMAKE_CURRENT_SOURCE_DIR}/${test_name}_test.py --windows
+    $<TARGET_FILE:camera-patch>)
+  set_tests_properties(${test_name} PROPERTIES TIMEOUT 600)
 endforeach()
-set_tests_properties(wine_start wine_stop end_to_end windows PROPERTIES
+set_tests_properties(wine_start wine_stop PROPERTIES
   ENVIRONMENT "${wine_environment}"
   ENVIRONMENT_MODIFICATION "${headless}")
 
@@ -69,10 +88,6 @@ target_include_directories(windows_faults PRIVATE ${PROJECT_SOURCE_DIR})
 add_program(camera-patch-faults LIBRARIES windows_faults COMPILE_OPTIONS
   $<$<COMPILE_LANGUAGE:CXX>:-include ${CMAKE_CURRENT_SOURCE_DIR}/windows_faults.hpp>)
 
-add_test(NAME fault_matrix
-  COMMAND ${unless_noted} ${Python3_EXECUTABLE}
-          ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.py --windows
-          $<TARGET_FILE:camera-patch-faults>)
-set_tests_properties(fault_matrix PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900
-  SKIP_RETURN_CODE 77
-  ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "${headless}")
+add_wine_suite(fault_matrix ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.py --windows
+  $<TARGET_FILE:camera-patch-faults>)
+set_tests_properties(fault_matrix PROPERTIES TIMEOUT 900)
