@@ -60,7 +60,7 @@ if(windows_machine STREQUAL i386)
             ${guest_results} ${PROJECT_BINARY_DIR} ${guest_suites})
   # It also reads the prefix wine_start made.
   set_tests_properties(wine32_guest PROPERTIES FIXTURES_REQUIRED wine
-    FIXTURES_SETUP wine32_guest TIMEOUT 1600 SKIP_RETURN_CODE 77
+    FIXTURES_SETUP wine32_guest TIMEOUT 3000 SKIP_RETURN_CODE 77
     ENVIRONMENT "${wine_environment}")
 endif()
 function(add_wine_suite name)
@@ -71,10 +71,16 @@ function(add_wine_suite name)
     SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "${headless}")
 endfunction()
 
+# In the guest, whose processor is emulated, they take several times as long.
+if(windows_machine STREQUAL i386)
+  set(suite_timeout 1500)
+else()
+  set(suite_timeout 600)
+endif()
 foreach(test_name end_to_end windows)
   add_wine_suite(${test_name} ${CMAKE_CURRENT_SOURCE_DIR}/${test_name}_test.py --windows
     $<TARGET_FILE:camera-patch>)
-  set_tests_properties(${test_name} PROPERTIES TIMEOUT 600)
+  set_tests_properties(${test_name} PROPERTIES TIMEOUT ${suite_timeout})
 endforeach()
 set_tests_properties(wine_start wine_stop PROPERTIES
   ENVIRONMENT "${wine_environment}"
