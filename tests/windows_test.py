@@ -75,7 +75,8 @@ def console_at_menu(folder, code_page=None, **env_changes):
     for attempt in (1, 2):
         session = WineConsole(folder, code_page, **env_changes)
         try:
-            session.read_until(MENU_BOTTOM, timeout=30)
+            # Where the processor is emulated, cmd and the console take a while.
+            session.read_until(MENU_BOTTOM, timeout=90)
             return session
         except AssertionError:
             if attempt == 2 or b"could not be started" not in session.screen:
