@@ -467,7 +467,8 @@ class ScratchFolderTest(unittest.TestCase):
         large_target(self.path(TARGET), size)
         session = at_menu()
         session.type(b"c\r")
-        wait_for_temporary_file(self.folder, 30, lambda: session.read_some(0.002),
+        # Where the processor is emulated, the search alone takes a while.
+        wait_for_temporary_file(self.folder, 90, lambda: session.read_some(0.002),
                                 lambda: session.screen)
         interrupt(session)
         status = os.waitstatus_to_exitcode(session.finish())
