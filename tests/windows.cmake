@@ -96,4 +96,8 @@ add_program(camera-patch-faults LIBRARIES windows_faults COMPILE_OPTIONS
 
 add_wine_suite(fault_matrix ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.py --windows
   $<TARGET_FILE:camera-patch-faults>)
-set_tests_properties(fault_matrix PROPERTIES TIMEOUT 900)
+if(windows_machine STREQUAL i386)
+  set_tests_properties(fault_matrix PROPERTIES TIMEOUT 1500)
+else()
+  set_tests_properties(fault_matrix PROPERTIES TIMEOUT 900)
+endif()
