@@ -45,7 +45,9 @@ set(no_32_bit_note ${CMAKE_CURRENT_BINARY_DIR}/wine-runs-no-32-bit-program.txt)
 add_test(NAME wine_start
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/start_wine.sh ${CMAKE_CURRENT_BINARY_DIR}/wine-start.log
           ${no_32_bit_note})
-add_test(NAME wine_stop COMMAND ${WINESERVER} -k)
+# The server ends by itself a minute after the last program: where none ran
+# here meanwhile (the suites were in the guest), there is none left to stop.
+add_test(NAME wine_stop COMMAND sh -c "\"$0\" -k || true" ${WINESERVER})
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
