@@ -102,8 +102,8 @@ class MessagesTest(unittest.TestCase):
         # foreach's list); each gtest case is a test of its own, Suite.Case.
         cmake = "".join(read(f) for f in ("CMakeLists.txt", "tests/CMakeLists.txt",
                                           "tests/windows.cmake"))
-        names = re.findall(r"add_test\(NAME (\w+)", cmake) + " ".join(re.findall(
-            r"foreach\(\w+ ([^)]*)\)\s*add_test\(NAME \$", cmake)).split() + [
+        names = re.findall(r"add_(?:test\(NAME |wine_suite\()(\w+)", cmake) + " ".join(re.findall(
+            r"foreach\(\w+ ([^)]*)\)\s*add_(?:test\(NAME|wine_suite\() ?\$", cmake)).split() + [
             ".".join(case) for source in glob.glob("*/*_test.cc", root_dir=ROOT)
             for case in re.findall(r"TEST\((\w+), (\w+)\)", read(source))]
         # What -R is given, and the names that lists of tests lead with.
