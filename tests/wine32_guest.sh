@@ -17,7 +17,9 @@ for module in $(cat /modules/order); do
 done
 . /settings
 # Read-only, this machine's files do not change under the guest's page
-# cache, so it may keep them.
+# cache, so it may keep them. Its /tmp is no tmpfs of the guest's own, but
+# this machine's under the overlay like the rest: the build, and with it the
+# results, may be in it.
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 root /host &&
   mount -t tmpfs -o mode=755 changes /rw &&
   mkdir /rw/upper /rw/work &&
@@ -28,7 +30,6 @@ mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 root /h
   mkdir -p /root/dev/pts /root/dev/shm &&
   mount -t devpts -o ptmxmode=666,mode=620 pts /root/dev/pts &&
   mount -t tmpfs -o mode=1777 shm /root/dev/shm &&
-  mount -t tmpfs -o mode=1777 tmp /root/tmp &&
   mount -t tmpfs -o mode=755 run /root/run &&
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results "/root$results" || {
   echo "the guest could not mount this machine's root or the results" >&2
